@@ -1,0 +1,21 @@
+// Compiling script text into programs.
+#ifndef VELQ_COMPILER_H
+#define VELQ_COMPILER_H
+
+class VELQ_Program;
+
+enum { VELQ_COMPILE_ERROR_SIZE = 1024 };
+
+extern "C" {
+
+// Compiles zero-terminated source text. Returns a new program that the caller owns,
+// or null, in which case errorText (when not null, errorTextLen >= 1 bytes) receives
+// "Error in line N: message", cut to fit and always terminated.
+VELQ_Program *VELQCompile(const char *source, char *errorText, int errorTextLen);
+
+// Reads a whole file as a zero-terminated text (zero bytes become spaces), stores its
+// size in *fileSize and returns it; the caller frees it. Null on any failure.
+char *VELQLoadFile(const char *fileName, unsigned long *fileSize);
+}
+
+#endif

@@ -1,0 +1,62 @@
+// The environment of one run: external functions, streams, the script library and the trace hook.
+#ifndef VELQ_ENVIRONMENT_H
+#define VELQ_ENVIRONMENT_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+class VELQ_Value;
+class VELQ_Program;
+class VELQ_Library;
+
+// The handler of an external function. argv points to argc value pointers, the
+// first argument first; they belong to the machine. On success the handler stores
+// a new value in *result and returns 0, or -1 to end the run with that value;
+// any other return is a run-time error code and stores no result.
+typedef int32_t (*VELQ_ExtFunctionHandler)(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
+                                           VELQ_Program *program);
+
+enum { VELQ_FUNCTION_NAME_SIZE = 64 };
+
+struct VELQ_ExtFunction {
+  char name[VELQ_FUNCTION_NAME_SIZE];  // at most 63 characters and a zero byte
+  VELQ_ExtFunctionHandler handler;
+  int32_t argCount;  // -1: any number, checked by the handler
+};
+
+class VELQ_Environment {
+public:
+  VELQ_Environment();
+  virtual ~VELQ_Environment();
+
+  VELQ_Environment(const VELQ_Environment &) = delete;
+  VELQ_Environment &operator=(const VELQ_Environment &) = delete;
+
+  // The host's trace hook; this version does nothing.
+  virtual void trace(int level, const char *text);
+
+  VELQ_ExtFunction *findFunction(const char *name);
+  void registerFunctionSet(unsigned long count, const VELQ_ExtFunction *records);
+  int useModule(VELQ_Program *program, const char *name);
+
+  void setIO(FILE *in, FILE *out) {
+    input = in;
+    output = out;
+  }
+  FILE *getStdIn() const { return input; }
+  FILE *getStdOut() const { return output; }
+  void setLibrary(VELQ_Library *newLibrary) { library = newLibrary; }
+  VELQ_Library *getLibrary() const { return library; }
+
+  uint32_t getFunctionCount() const { return functionCount; }
+  const VELQ_ExtFunction *getFunction(uint32_t i) const { return &functions[i]; }
+
+private:
+  uint32_t functionCount;
+  VELQ_ExtFunction *functions;
+  VELQ_Library *library;
+  FILE *input;
+  FILE *output;
+};
+
+#endif
