@@ -21,6 +21,10 @@ public:
   const char *getName() const { return name; }
 
 protected:
+  // Copies a derived class's name into name: at most VELQ_CLASS_NAME_SIZE - 1
+  // characters, the rest cut off; null gives the empty name.
+  void setName(const char *text);
+
   char name[VELQ_CLASS_NAME_SIZE];
 };
 

@@ -1,0 +1,89 @@
+// The sparse array: element slots sorted by index, found by binary search.
+#include <stdlib.h>
+#include <string.h>
+
+#include "velq_array.h"
+#include "velq_value.h"
+
+namespace {
+
+// Slot blocks grow by this many slots at a time.
+enum { ARRAY_GROWTH = 32 };
+
+// The position of the first of the size slots whose index is not below index:
+// the slot holding it, or where it belongs.
+int32_t lowerBound(const ArrayElement *elements, int32_t size, int32_t index) {
+  int32_t low = 0;
+  int32_t high = size;
+  while (low < high) {
+    int32_t middle = low + (high - low) / 2;
+    if (elements[middle].index < index) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
+}  // namespace
+
+VELQ_Array::VELQ_Array() : refCount(0), size(0), allocated(0), elements(nullptr) {}
+
+// The copy holds exactly the source's elements, each value copied: texts are
+// duplicated, objects get records of their own, nested arrays are shared.
+VELQ_Array::VELQ_Array(const VELQ_Array *source)
+    : refCount(0), size(0), allocated(0), elements(nullptr) {
+  if (!source || source->size <= 0) return;
+  elements = static_cast<ArrayElement *>(malloc(sizeof(ArrayElement) * (size_t)source->size));
+  for (int32_t i = 0; i < source->size; i++) {
+    const ArrayElement &from = source->elements[i];
+    elements[i].index = from.index;
+    elements[i].value = from.value ? new VELQ_Value(from.value) : nullptr;
+  }
+  size = source->size;
+  allocated = source->size;
+}
+
+VELQ_Array::~VELQ_Array() {
+  for (int32_t i = 0; i < size; i++) delete elements[i].value;
+  free(elements);
+}
+
+VELQ_Value *VELQ_Array::get(int32_t index) const {
+  int32_t position = lowerBound(elements, size, index);
+  if (position < size && elements[position].index == index) return elements[position].value;
+  return nullptr;
+}
+
+// Stores value under index, replacing (and destroying) the value held there. A
+// new index above the last one is appended; one elsewhere moves the slots after
+// its place up by one, which keeps the slots sorted without sorting them again.
+void VELQ_Array::set(int32_t index, VELQ_Value *value) {
+  int32_t position = size;
+  if (size > 0 && elements[size - 1].index >= index) {
+    position = lowerBound(elements, size, index);
+    if (elements[position].index == index) {
+      // Storing the pointer the slot already holds must not destroy it.
+      if (elements[position].value != value) delete elements[position].value;
+      elements[position].value = value;
+      return;
+    }
+  }
+  if (size == allocated) {
+    if (allocated == INT32_MAX) {  // no slot is left to number; the value is ours to drop
+      delete value;
+      return;
+    }
+    int32_t grown = allocated > INT32_MAX - ARRAY_GROWTH ? INT32_MAX : allocated + ARRAY_GROWTH;
+    elements = static_cast<ArrayElement *>(realloc(elements, sizeof(ArrayElement) * (size_t)grown));
+    allocated = grown;
+  }
+  if (position < size) {
+    memmove(&elements[position + 1], &elements[position],
+            sizeof(ArrayElement) * (size_t)(size - position));
+  }
+  elements[position].index = index;
+  elements[position].value = value;
+  size++;
+}

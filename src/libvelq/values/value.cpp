@@ -1,0 +1,382 @@
+// The typed value: construction, copying, readers, conversion and the text cache.
+//
+// A value holds a number, an object record or an array reference, and a text.
+// For a string the text is the content; for a number it is a cache, either the
+// text the number was read from or its rendering, dropped whenever the number
+// changes. Texts are read as numbers only when they are given, and numbers are
+// rendered only when their text is asked for, so the numeric readers and the type
+// queries never parse, format or allocate.
+#include <stdlib.h>
+#include <string.h>
+
+#include "values/number_text.h"
+#include "velq_array.h"
+#include "velq_object.h"
+#include "velq_value.h"
+
+namespace {
+
+// A heap copy of length bytes of text plus a terminating zero; a null text gives
+// length zero bytes. Texts are released with free.
+char *copyText(const char *text, uint32_t length) {
+  char *block = static_cast<char *>(malloc((size_t)length + 1));
+  if (text) {
+    memcpy(block, text, length);
+  } else {
+    memset(block, 0, length);
+  }
+  block[length] = '\0';
+  return block;
+}
+
+// Drops what a value held besides its text: deletes its object record, or gives
+// back its array reference and deletes the array once nothing refers to it.
+void releaseHeld(int type, VELQ_Object *object, VELQ_Array *array) {
+  if (type == DTYPE_OBJECT) {
+    delete object;
+  } else if (type == DTYPE_ARRAY && array) {
+    array->decRefCount();
+    if (array->isUnused()) delete array;
+  }
+}
+
+}  // namespace
+
+// INT64_MIN for NaN and out-of-range reals is also what the processor's own
+// conversion yields; the range test keeps the C++ conversion defined.
+int64_t VELQ_TruncateReal(double d) {
+  if (d >= -9223372036854775808.0 && d < 9223372036854775808.0) return (int64_t)d;
+  return INT64_MIN;
+}
+
+VELQ_Value::VELQ_Value()
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_NULL), stringValid(0), value() {}
+
+VELQ_Value::VELQ_Value(const VELQ_Value *source)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_NULL), stringValid(0), value() {
+  if (!source) return;
+  dataType = source->dataType;
+  if (dataType == DTYPE_OBJECT) {
+    // Each value owns its own record; the records share the class and the data.
+    value.object = source->value.object ? new VELQ_Object(source->value.object) : nullptr;
+  } else if (dataType == DTYPE_ARRAY) {
+    value.array = source->value.array;
+    if (value.array) value.array->incRefCount();
+  } else {
+    value = source->value;
+  }
+  if (source->stringValid) {
+    stringValue = copyText(source->stringValue, source->stringLength);
+    stringLength = source->stringLength;
+    stringValid = 1;
+  }
+}
+
+VELQ_Value::VELQ_Value(VELQ_Object *object)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_OBJECT), stringValid(0), value() {
+  value.object = object;
+}
+
+VELQ_Value::VELQ_Value(VELQ_Array *array)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_ARRAY), stringValid(0), value() {
+  value.array = array;
+  if (array) array->incRefCount();
+}
+
+VELQ_Value::VELQ_Value(int32_t n)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT32), stringValid(0), value() {
+  value.int32 = n;
+}
+
+VELQ_Value::VELQ_Value(uint32_t n)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT32), stringValid(0), value() {
+  value.uint32 = n;
+}
+
+VELQ_Value::VELQ_Value(int64_t n)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT64), stringValid(0), value() {
+  value.int64 = n;
+}
+
+VELQ_Value::VELQ_Value(uint64_t n)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT64), stringValid(0), value() {
+  value.uint64 = n;
+}
+
+VELQ_Value::VELQ_Value(double d)
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_REAL), stringValid(0), value() {
+  value.real = d;
+}
+
+static uint32_t textLength(const char *text) {
+  if (!text) return 0;
+  size_t length = strlen(text);
+  return length > UINT32_MAX ? UINT32_MAX : (uint32_t)length;
+}
+
+VELQ_Value::VELQ_Value(const char *text) : VELQ_Value(text, textLength(text)) {}
+
+VELQ_Value::VELQ_Value(const char *text, uint32_t length)
+    : stringLength(length),
+      stringValue(copyText(text, length)),
+      dataType(DTYPE_STRING),
+      stringValid(1),
+      value() {
+  updateNumber();
+}
+
+VELQ_Value::~VELQ_Value() { releaseContent(); }
+
+void VELQ_Value::releaseContent() {
+  invalidateString();
+  VELQ_Object *object = dataType == DTYPE_OBJECT ? value.object : nullptr;
+  VELQ_Array *array = dataType == DTYPE_ARRAY ? value.array : nullptr;
+  value.uint64 = 0;
+  releaseHeld(dataType, object, array);
+}
+
+void VELQ_Value::invalidateString() {
+  free(stringValue);
+  stringValue = nullptr;
+  stringLength = 0;
+  stringValid = 0;
+}
+
+// Reads the current text as a number: an automatic-base integer if the whole
+// text is one (int32 from -2147483647 to 2147483647, else int64, saturated), else
+// a decimal real if the whole text is one. The text itself stays as it is, and a
+// text that is neither stays a string. A zero byte inside the text stops both
+// parses short of stringLength, so such a text is always a string.
+void VELQ_Value::updateNumber() {
+  if (!stringValid || !stringValue) return;
+  const char *end = nullptr;
+  int64_t n = VELQ_ParseInt64(stringValue, &end);
+  if ((size_t)(end - stringValue) == stringLength) {
+    value.uint64 = 0;
+    if (n >= -2147483647 && n <= 2147483647) {
+      dataType = DTYPE_INT32;
+      value.int32 = (int32_t)n;
+    } else {
+      dataType = DTYPE_INT64;
+      value.int64 = n;
+    }
+    return;
+  }
+  // Scanning first keeps texts such as "12abc" from being converted for nothing.
+  if (VELQ_ScanReal(stringValue) == stringLength) {
+    dataType = DTYPE_REAL;
+    value.real = VELQ_ParseReal(stringValue, nullptr);
+  }
+}
+
+// Renders the number as the value's new text: "%f" for reals, plain decimal for
+// the integers, the empty text for every other type.
+void VELQ_Value::updateString() {
+  char buffer[VELQ_REAL_TEXT_SIZE];
+  size_t length = 0;
+  switch (dataType) {
+    case DTYPE_REAL:
+      length = VELQ_FormatReal(value.real, buffer, sizeof buffer);
+      if (length >= sizeof buffer)
+        length = sizeof buffer - 1;  // cannot happen: the buffer fits every real
+      break;
+    case DTYPE_INT32:
+      length = VELQ_FormatInt64(value.int32, buffer);
+      break;
+    case DTYPE_INT64:
+      length = VELQ_FormatInt64(value.int64, buffer);
+      break;
+    case DTYPE_UINT32:
+      length = VELQ_FormatUInt64(value.uint32, buffer);
+      break;
+    case DTYPE_UINT64:
+      length = VELQ_FormatUInt64(value.uint64, buffer);
+      break;
+    default:
+      break;
+  }
+  invalidateString();
+  stringValue = copyText(buffer, (uint32_t)length);
+  stringLength = (uint32_t)length;
+  stringValid = 1;
+}
+
+const char *VELQ_Value::getValueAsCString() {
+  if (dataType < DTYPE_STRING) return nullptr;
+  if (!stringValid) updateString();
+  return stringValue;
+}
+
+const char *VELQ_Value::getValueAsString(uint32_t *length) {
+  const char *text = getValueAsCString();
+  if (length) *length = text ? stringLength : 0;
+  return text;
+}
+
+// The readers of one width return the same bits whether signed or unsigned, so
+// all integer readers derive from the 64-bit two's-complement reading.
+int64_t VELQ_Value::getValueAsInt64() const {
+  switch (dataType) {
+    case DTYPE_REAL:
+      return VELQ_TruncateReal(value.real);
+    case DTYPE_INT32:
+      return value.int32;
+    case DTYPE_INT64:
+      return value.int64;
+    case DTYPE_UINT32:
+      return value.uint32;
+    case DTYPE_UINT64:
+      return (int64_t)value.uint64;
+    default:
+      return 0;
+  }
+}
+
+uint64_t VELQ_Value::getValueAsUInt64() const { return (uint64_t)getValueAsInt64(); }
+
+int32_t VELQ_Value::getValueAsInt32() const { return (int32_t)(uint32_t)getValueAsInt64(); }
+
+uint32_t VELQ_Value::getValueAsUInt32() const { return (uint32_t)getValueAsInt64(); }
+
+double VELQ_Value::getValueAsReal() const {
+  switch (dataType) {
+    case DTYPE_REAL:
+      return value.real;
+    case DTYPE_INT32:
+      return value.int32;
+    case DTYPE_INT64:
+      return (double)value.int64;
+    case DTYPE_UINT32:
+      return value.uint32;
+    case DTYPE_UINT64:
+      return (double)value.uint64;
+    default:
+      return 0.0;
+  }
+}
+
+// Only numbers are zero or not; NaN is not zero, so it counts as nonzero.
+bool VELQ_Value::isZero() const {
+  switch (dataType) {
+    case DTYPE_REAL:
+      return value.real == 0.0;
+    case DTYPE_INT32:
+    case DTYPE_UINT32:
+      return value.uint32 == 0;
+    case DTYPE_INT64:
+    case DTYPE_UINT64:
+      return value.uint64 == 0;
+    default:
+      return false;
+  }
+}
+
+bool VELQ_Value::isNonZero() const { return isNumeric() && !isZero(); }
+
+// Changes the value in place to the given type and tells whether it now counts
+// as of that type. Values of a text form already count as strings; objects and
+// arrays count as strings too and stay as they are. Unsigned 64-bit values never
+// become reals, and null, object, array and string values become zero numbers.
+bool VELQ_Value::convert(int type) {
+  if (type == dataType) return true;
+  if (type == DTYPE_STRING && dataType >= DTYPE_STRING) return true;
+  if (type < DTYPE_STRING || type > DTYPE_UINT64) return false;
+  if (type == DTYPE_REAL && dataType == DTYPE_UINT64) return false;
+
+  if (type == DTYPE_STRING) {
+    if (dataType == DTYPE_OBJECT || dataType == DTYPE_ARRAY) {
+      invalidateString();
+      return true;
+    }
+    // Null becomes a string without a text block, which reads as the empty text.
+    releaseContent();
+    dataType = DTYPE_STRING;
+    return true;
+  }
+
+  double real = 0.0;
+  uint64_t bits = 0;  // the two's-complement integer, for the integer targets
+  switch (dataType) {
+    case DTYPE_REAL:
+      bits = (uint64_t)VELQ_TruncateReal(value.real);
+      break;
+    case DTYPE_INT32:
+      bits = (uint64_t)(int64_t)value.int32;
+      real = value.int32;
+      break;
+    case DTYPE_INT64:
+      bits = value.uint64;
+      real = (double)value.int64;
+      break;
+    case DTYPE_UINT32:
+      bits = value.uint32;
+      real = value.uint32;
+      break;
+    case DTYPE_UINT64:
+      bits = value.uint64;
+      break;
+    default:
+      break;
+  }
+  releaseContent();
+  dataType = (uint8_t)type;
+  switch (type) {
+    case DTYPE_REAL:
+      value.real = real;
+      break;
+    case DTYPE_INT32:
+      value.int32 = (int32_t)(uint32_t)bits;
+      break;
+    case DTYPE_UINT32:
+      value.uint32 = (uint32_t)bits;
+      break;
+    case DTYPE_INT64:
+      value.int64 = (int64_t)bits;
+      break;
+    default:
+      value.uint64 = bits;
+      break;
+  }
+  return true;
+}
+
+void VELQ_Value::set(int32_t n) {
+  releaseContent();
+  dataType = DTYPE_INT32;
+  value.int32 = n;
+}
+
+// Appends length bytes to the value's text (rendering the number first if it has
+// no text) and reads the joined text as a number. A null text appends zero bytes.
+// The text may lie inside the value's own text block, which the growth may move.
+void VELQ_Value::concatenate(const char *text, uint32_t length) {
+  if (!stringValid) updateString();
+
+  const uintptr_t start = (uintptr_t)stringValue;
+  const uintptr_t from = (uintptr_t)text;
+  const bool ownText = text && from >= start && from <= start + stringLength;
+  const size_t offset = ownText ? (size_t)(from - start) : 0;
+  // The length is 32 bits; a join that would not fit keeps what fits.
+  if (length > UINT32_MAX - stringLength) length = UINT32_MAX - stringLength;
+
+  char *block = static_cast<char *>(realloc(stringValue, (size_t)stringLength + length + 1));
+  if (ownText) {
+    memmove(block + stringLength, block + offset, length);
+  } else if (text) {
+    memcpy(block + stringLength, text, length);
+  } else {
+    memset(block + stringLength, 0, length);
+  }
+  stringValue = block;
+  stringLength += length;
+  stringValue[stringLength] = '\0';
+  stringValid = 1;
+
+  VELQ_Object *object = dataType == DTYPE_OBJECT ? value.object : nullptr;
+  VELQ_Array *array = dataType == DTYPE_ARRAY ? value.array : nullptr;
+  int oldType = dataType;
+  dataType = DTYPE_STRING;
+  value.uint64 = 0;
+  releaseHeld(oldType, object, array);
+  updateNumber();
+}
