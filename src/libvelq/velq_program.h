@@ -139,6 +139,11 @@ protected:
   // The value a variable or an element stores for source: a copy, except that an
   // array value gets a deep copy of its array, so that the store never shares it.
   static VELQ_Value *copyForStore(const VELQ_Value *source);
+  // Handlers of the call, return and print instructions.
+  void doCallExternal(const char *name, int argc);  // CALL_EXT
+  void doBind(const char *name);                    // BIND
+  void doReturn();                                  // RET, and NRET after its null
+  void doPrint();                                   // PRINT
 
   VELQ_Environment *environment;
   VELQ_Instruction **instructions;

@@ -1,0 +1,385 @@
+#!/usr/bin/env python3
+"""Runs the velq benchmarks against Lua 5.4 and Python 3 and prints the results.
+
+Each workload in bench/workloads exists three times (NAME.velq, NAME.lua, NAME.py) and
+prints one result line; the three lines must agree. Every workload is run several times
+per engine, the engines taking turns, and the table gives the median wall time, the
+ratios velq/Lua and velq/Python and each engine's peak resident memory (the child's
+getrusage, read with wait4). A scaling check then runs the loop and array workloads at
+n, 2n and 4n, so that a cost growing faster than the work shows up as a growth exponent
+well above 1.
+
+The "compile" workload is different: its three files generate a large script of n
+functions in their own language. The benchmark times compiling that script without
+running it (velq -d to /dev/null, Lua's load, Python's compile); the generated scripts
+are run once, untimed, to check that they agree.
+
+bench/run builds velq and installs Lua before calling this; see bench/README.md.
+"""
+
+import argparse
+import math
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from dataclasses import dataclass, field
+
+BENCH_DIR = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH_DIR)
+WORKLOAD_DIR = os.path.join(BENCH_DIR, "workloads")
+
+
+@dataclass
+class Workload:
+    name: str
+    size: int          # the n of the table
+    what: str
+    compile_only: bool = False
+    scaling: bool = True
+    fixed_size: bool = False  # --size-factor leaves n as it is
+
+
+WORKLOADS = [
+    Workload("fib", 27, "recursive calls, fib(n)", scaling=False, fixed_size=True),
+    Workload("loop", 10_000_000, "counting loop, integer arithmetic"),
+    Workload("real", 2_000_000, "real arithmetic in a loop"),
+    Workload("string", 300_000, "concatenation, substr, index, upper"),
+    Workload("array", 100_000, "array fill, sum, read back"),
+    Workload("match", 200_000, "like and match with captures"),
+    Workload("switch", 2_000_000, "switch dispatch loop"),
+    Workload("builtin", 2_000_000, "built-in abs called from a loop"),
+    Workload("compile", 2_000, "compile n generated functions", compile_only=True),
+]
+
+
+@dataclass
+class Engine:
+    name: str
+    ext: str
+    exe: str
+
+    def run_command(self, script, n):
+        return [self.exe, script, str(n)]
+
+    def compile_command(self, script):
+        if self.name == "velq":
+            return [self.exe, "-d", script]
+        driver = os.path.join(BENCH_DIR, "compile_only" + self.ext)
+        return [self.exe, driver, script]
+
+
+@dataclass
+class Sample:
+    seconds: float
+    peak_kb: int
+    status: int
+    output: str
+    error: str
+    timed_out: bool = False
+
+
+@dataclass
+class Result:
+    times: list = field(default_factory=list)
+    peak_kb: int = 0
+    output: str = None
+    failure: str = None
+
+    def add(self, sample):
+        if sample.timed_out:
+            self.failure = "timed out"
+        elif sample.status != 0:
+            self.failure = "exit %d: %s" % (sample.status, first_line(sample.error))
+        if self.failure:
+            return
+        self.times.append(sample.seconds)
+        self.peak_kb = max(self.peak_kb, sample.peak_kb)
+        if self.output is None:
+            self.output = sample.output
+        elif self.output != sample.output:
+            self.failure = "output changed between runs"
+
+    def median(self):
+        return statistics.median(self.times) if self.times and not self.failure else None
+
+    def best(self):
+        return min(self.times) if self.times and not self.failure else None
+
+
+def first_line(text):
+    lines = [line for line in text.splitlines() if line.strip()]
+    return lines[0][:120] if lines else ""
+
+
+# The peak memory of a child is read by /usr/bin/time: the resource usage that wait4
+# reports for a child forked from this harness also counts the harness's own pages
+# from before the exec, which would hide the small engines' footprint.
+TIME_TOOL = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
+
+
+def measure(command, timeout, capture=True):
+    """Runs one command; returns its wall time, peak memory, status and output."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            tempfile.NamedTemporaryFile(mode="r") as peak:
+        if TIME_TOOL:
+            command = [TIME_TOOL, "-q", "-f", "%M", "-o", peak.name] + command
+        start = time.perf_counter()
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                   stdout=out if capture else subprocess.DEVNULL, stderr=err)
+        killed = threading.Event()
+
+        def kill():
+            killed.set()
+            process.kill()
+
+        timer = threading.Timer(timeout, kill)
+        timer.start()
+        try:
+            _, status, usage = os.wait4(process.pid, 0)
+        finally:
+            timer.cancel()
+        seconds = time.perf_counter() - start
+        process.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        peak_kb = usage.ru_maxrss
+        if TIME_TOOL:
+            text = peak.read().split()
+            peak_kb = int(text[-1]) if text and text[-1].isdigit() else 0
+        return Sample(seconds, peak_kb, process.returncode,
+                      out.read().decode("utf-8", "replace").strip(),
+                      err.read().decode("utf-8", "replace"), killed.is_set())
+
+
+class Bench:
+    def __init__(self, engines, options):
+        self.engines = engines
+        self.options = options
+        self.workdir = tempfile.mkdtemp(prefix="velq-bench-")
+
+    def close(self):
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def script(self, workload, engine):
+        return os.path.join(WORKLOAD_DIR, workload.name + engine.ext)
+
+    def prepare(self, workload, n):
+        """The command to time per engine, and the result each engine's version gives.
+
+        For a compile workload this generates the large script (untimed) and runs it once
+        (untimed) for the result; the timed command then only compiles it."""
+        commands, checks = {}, {}
+        for engine in self.engines:
+            if not workload.compile_only:
+                commands[engine.name] = engine.run_command(self.script(workload, engine), n)
+                continue
+            generated = os.path.join(self.workdir, "%s_%d%s" % (workload.name, n, engine.ext))
+            sample = measure(engine.run_command(self.script(workload, engine), n),
+                             self.options.timeout)
+            if sample.status != 0 or sample.timed_out:
+                checks[engine.name] = Sample(0, 0, sample.status or 1, "", "generator: " + sample.error,
+                                             sample.timed_out)
+                commands[engine.name] = None
+                continue
+            with open(generated, "w") as text:
+                text.write(sample.output + "\n")
+            checks[engine.name] = measure([engine.exe, generated], self.options.timeout)
+            commands[engine.name] = engine.compile_command(generated)
+        return commands, checks
+
+    def measure_workload(self, workload, n, reps):
+        commands, checks = self.prepare(workload, n)
+        results = {engine.name: Result() for engine in self.engines}
+        for name, check in checks.items():
+            if check.timed_out:
+                results[name].failure = "generated script timed out"
+            elif check.status != 0:
+                results[name].failure = "exit %d: %s" % (check.status, first_line(check.error))
+            else:
+                results[name].output = check.output
+        for rep in range(reps):
+            # The engines take turns, each round starting with the next one, so that a
+            # disturbance of the machine does not fall on one engine alone.
+            order = self.engines[rep % len(self.engines):] + self.engines[:rep % len(self.engines)]
+            for engine in order:
+                result = results[engine.name]
+                if result.failure or commands[engine.name] is None:
+                    continue
+                sample = measure(commands[engine.name], self.options.timeout,
+                                 capture=not workload.compile_only)
+                if workload.compile_only:
+                    # The output checked is the generated script's result, taken above.
+                    sample.output = result.output if result.output is not None else ""
+                result.add(sample)
+        return results
+
+
+def seconds_text(value):
+    if value is None:
+        return "-"
+    return "%.3f" % value
+
+
+def ratio_text(a, b):
+    if a is None or b is None or b <= 0:
+        return "-"
+    return "%.1f" % (a / b)
+
+
+def memory_text(result):
+    return "%.1f" % (result.peak_kb / 1024.0) if result.peak_kb and not result.failure else "-"
+
+
+def print_table(rows, header, out):
+    widths = [max(len(str(row[i])) for row in [header] + rows) for i in range(len(header))]
+    line = "  ".join(str(h).ljust(w) if i == 0 else str(h).rjust(w)
+                     for i, (h, w) in enumerate(zip(header, widths)))
+    out.write(line + "\n")
+    out.write("-" * len(line) + "\n")
+    for row in rows:
+        out.write("  ".join(str(c).ljust(w) if i == 0 else str(c).rjust(w)
+                            for i, (c, w) in enumerate(zip(row, widths))) + "\n")
+
+
+def agreement(results, engines):
+    outputs = {e.name: results[e.name].output for e in engines if not results[e.name].failure}
+    failed = [e.name for e in engines if results[e.name].failure]
+    if failed:
+        return "FAIL " + ",".join(failed)
+    if len(set(outputs.values())) > 1:
+        return "MISMATCH"
+    return "ok"
+
+
+def scaled_size(workload, factor):
+    if workload.fixed_size:
+        return workload.size
+    return max(1, int(round(workload.size * factor)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Benchmarks velq against Lua 5.4 and Python 3.")
+    parser.add_argument("--velq", default=os.path.join(ROOT, "build-bench", "bin", "velq"),
+                        help="the velq tool to measure")
+    parser.add_argument("--lua", default=shutil.which("lua5.4") or "lua5.4")
+    # Debian's python3 is the baseline; a python3 earlier on PATH may be a wrapper script
+    # (a version manager's shim) whose own start-up would be timed.
+    parser.add_argument("--python", default="/usr/bin/python3" if os.access("/usr/bin/python3", os.X_OK)
+                        else shutil.which("python3") or "python3")
+    parser.add_argument("--reps", type=int, default=5, help="runs per engine and workload")
+    parser.add_argument("--scale-reps", type=int, default=2,
+                        help="runs per engine and size in the scaling check")
+    parser.add_argument("--size-factor", type=float, default=1.0,
+                        help="multiply every workload's n by this (quick runs)")
+    parser.add_argument("--only", default="", help="comma-separated workload names")
+    parser.add_argument("--no-scaling", action="store_true", help="skip the scaling check")
+    parser.add_argument("--timeout", type=float, default=600.0, help="seconds per run")
+    options = parser.parse_args()
+
+    engines = []
+    if not os.access(options.velq, os.X_OK):
+        sys.exit("bench: no velq tool at %s (build it, or pass --velq)" % options.velq)
+    engines.append(Engine("velq", ".velq", options.velq))
+    for name, ext, exe in (("lua", ".lua", options.lua), ("python", ".py", options.python)):
+        if shutil.which(exe):
+            engines.append(Engine(name, ext, exe))
+        else:
+            print("bench: %s not found (%s); its columns stay empty" % (name, exe), file=sys.stderr)
+
+    workloads = WORKLOADS
+    if options.only:
+        wanted = options.only.split(",")
+        unknown = set(wanted) - {w.name for w in WORKLOADS}
+        if unknown:
+            sys.exit("bench: unknown workload(s): %s" % ", ".join(sorted(unknown)))
+        workloads = [w for w in WORKLOADS if w.name in wanted]
+
+    out = sys.stdout
+    names = [e.name for e in engines]
+    out.write("velq benchmarks: %s; %d runs each, median wall time in seconds\n"
+              % (", ".join("%s=%s" % (e.name, e.exe) for e in engines), options.reps))
+    out.write("load average at start: %.2f %.2f %.2f on %d cores\n\n"
+              % (os.getloadavg() + (os.cpu_count() or 0,)))
+    out.flush()
+
+    bench = Bench(engines, options)
+    try:
+        rows, summary = [], {}
+        for workload in workloads:
+            n = scaled_size(workload, options.size_factor)
+            results = bench.measure_workload(workload, n, options.reps)
+            summary[workload.name] = (n, results)
+            get = lambda name: results[name].median() if name in results else None
+            row = [workload.name, n]
+            row += [seconds_text(get(name)) for name in ("velq", "lua", "python")]
+            row += [ratio_text(get("velq"), get("lua")), ratio_text(get("velq"), get("python"))]
+            row += [memory_text(results[name]) if name in results else "-"
+                    for name in ("velq", "lua", "python")]
+            row.append(agreement(results, engines))
+            rows.append(row)
+            for name in names:
+                if results[name].failure:
+                    print("bench: %s %s: %s" % (workload.name, name, results[name].failure),
+                          file=sys.stderr)
+            for name in names:
+                if results[name].output is not None and agreement(results, engines) == "MISMATCH":
+                    print("bench: %s %s printed: %s" % (workload.name, name, results[name].output),
+                          file=sys.stderr)
+        print_table(rows, ["workload", "n", "velq s", "lua s", "python s", "velq/lua",
+                           "velq/py", "velq MB", "lua MB", "py MB", "result"], out)
+        out.write("\n")
+        for workload in workloads:
+            out.write("  %-8s %s\n" % (workload.name, workload.what))
+        out.flush()
+
+        if not options.no_scaling:
+            scaling(bench, [w for w in workloads if w.scaling], summary, options, out)
+        out.write("\nload average at end: %.2f %.2f %.2f\n" % os.getloadavg())
+    finally:
+        bench.close()
+
+
+def scaling(bench, workloads, summary, options, out):
+    """Times each workload at n, 2n and 4n and prints the growth per doubling.
+
+    The fastest run of each size is used, since other work on the machine only ever
+    makes a run slower. The exponent log2(t(4n)/t(n))/2 is 1 for a cost linear in n and 2
+    for a quadratic one; start-up time pulls it below 1 for short runs."""
+    out.write("\nScaling: fastest of %d runs at n, 2n, 4n; exponent = log2(t4n/tn)/2 "
+              "(1 linear, 2 quadratic)\n" % options.scale_reps)
+    rows = []
+    for workload in workloads:
+        n, base = summary[workload.name]
+        times = {name: [base[name].best()] for name in base}
+        peaks = {name: [base[name].peak_kb] for name in base}
+        for factor in (2, 4):
+            results = bench.measure_workload(workload, n * factor, options.scale_reps)
+            for name in times:
+                times[name].append(results[name].best())
+                peaks[name].append(results[name].peak_kb)
+        for engine in bench.engines:
+            t = times[engine.name]
+            if any(v is None for v in t):
+                rows.append([workload.name, engine.name, n] + ["-"] * 7)
+                continue
+            exponent = math.log2(t[2] / t[0]) / 2 if t[0] > 0 and t[2] > 0 else float("nan")
+            verdict = "GROWS FASTER THAN n" if exponent > 1.25 and t[2] > 0.2 else ""
+            rows.append([workload.name, engine.name, n] + [seconds_text(v) for v in t] +
+                        ["%.2f" % (t[1] / t[0]), "%.2f" % (t[2] / t[1]), "%.2f" % exponent,
+                         "%.1f/%.1f" % (peaks[engine.name][0] / 1024.0, peaks[engine.name][2] / 1024.0)]
+                        + ([verdict] if verdict else []))
+        out.flush()
+    header = ["workload", "engine", "n", "t(n)", "t(2n)", "t(4n)", "2n/n", "4n/2n", "exponent",
+              "MB n/4n"]
+    width = len(header)
+    rows = [r + [""] * (width + 1 - len(r)) for r in rows]
+    print_table(rows, header + [""], out)
+
+
+if __name__ == "__main__":
+    main()

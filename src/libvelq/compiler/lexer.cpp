@@ -1,0 +1,172 @@
+// The lexer object: the source copy that feeds the scanner, token values, string
+// literals and the lexical error messages.
+#include "lexer.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "compile_state.h"
+#include "grammar.hpp"
+#include "values/number_text.h"
+
+#define YYSTYPE VELQ_YYSTYPE
+#include "scanner.hpp"
+
+void VELQ_ScannerFatal(const char *message) {
+  fprintf(stderr, "velq: scanner: %s\n", message ? message : "out of memory");
+  exit(2);
+}
+
+char *VELQ_CopyText(const char *text, size_t length) {
+  char *copy = static_cast<char *>(malloc(length + 1));
+  if (!copy) VELQ_ScannerFatal("out of memory for a token");
+  memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+VELQ_Lexer::VELQ_Lexer(VELQ_CompileState *compileState, const char *source)
+    : sourceSize(0),
+      sourcePos(0),
+      sourceCode(nullptr),
+      compiler(compileState),
+      currentLine(1),
+      commentLevel(0),
+      strSize(0),
+      errorState(0),
+      sourceLineFeeds(0) {
+  size_t length = source ? strlen(source) : 0;
+  // Sizes and lines are counted in signed 32 bits; a longer text is read up to the
+  // size at which the line counter cannot overflow.
+  if (length > (size_t)INT32_MAX - 1) length = (size_t)INT32_MAX - 1;
+  sourceCode = VELQ_CopyText(source ? source : "", length);
+  sourceSize = (int32_t)length;
+  const char *end = sourceCode + length;
+  for (const char *p = sourceCode; (p = static_cast<const char *>(memchr(p, '\n', end - p))); p++)
+    sourceLineFeeds++;
+  strBuffer[0] = '\0';
+}
+
+VELQ_Lexer::~VELQ_Lexer() { free(sourceCode); }
+
+int VELQ_Lexer::readInput(char *buffer, int maxSize) {
+  int count = sourceSize - sourcePos;
+  if (count > maxSize) count = maxSize;
+  if (count > VELQ_SCANNER_CHUNK) count = VELQ_SCANNER_CHUNK;
+  if (count <= 0) return 0;
+  memcpy(buffer, sourceCode + sourcePos, (size_t)count);
+  sourcePos += count;
+  return count;
+}
+
+void VELQ_Lexer::error(const char *message) {
+  if (compiler) compiler->error(message);
+}
+
+int VELQ_Lexer::textToken(int token, const char *text, int length, VELQ_YYSTYPE *value) {
+  value->text = VELQ_CopyText(text, (size_t)length);
+  return token;
+}
+
+// Integer texts convert in automatic base (0x: hexadecimal, a leading 0: octal),
+// stopping at the first character that does not fit, so a suffix is ignored.
+int VELQ_Lexer::integerToken(const char *text, VELQ_YYSTYPE *value) {
+  int64_t n = VELQ_ParseInt64(text, nullptr);
+  if (n >= -INT32_MAX && n <= INT32_MAX) {
+    value->int32 = (int32_t)n;
+    return T_INT32;
+  }
+  value->int64 = n;
+  return T_INT64;
+}
+
+int VELQ_Lexer::unsignedToken(const char *text, VELQ_YYSTYPE *value) {
+  value->uint32 = VELQ_ParseUInt32(text, nullptr);
+  return T_UINT32;
+}
+
+int VELQ_Lexer::int64Token(const char *text, VELQ_YYSTYPE *value) {
+  value->int64 = VELQ_ParseInt64(text, nullptr);
+  return T_INT64;
+}
+
+int VELQ_Lexer::uint64Token(const char *text, VELQ_YYSTYPE *value) {
+  value->uint64 = VELQ_ParseUInt64(text, nullptr);
+  return T_UINT64;
+}
+
+int VELQ_Lexer::realToken(const char *text, VELQ_YYSTYPE *value) {
+  value->real = VELQ_ParseReal(text, nullptr);
+  return T_REAL;
+}
+
+int VELQ_Lexer::invalidCharacter(unsigned char byte) {
+  char message[VELQ_INVALID_CHAR_MESSAGE_SIZE];
+  snprintf(message, sizeof message, "Invalid character '%c' (0x%02X)", (char)byte, (unsigned)byte);
+  error(message);
+  return -1;
+}
+
+bool VELQ_Lexer::appendByte(unsigned char byte) {
+  if (strSize >= VELQ_STRING_LITERAL_MAX) {
+    error("String constant is too long");
+    return false;
+  }
+  strBuffer[strSize++] = (char)byte;
+  return true;
+}
+
+// The value of a literal ends at its first zero byte, so a \0 escape cuts it there.
+int VELQ_Lexer::finishString(VELQ_YYSTYPE *value) {
+  strBuffer[strSize] = '\0';
+  value->text = VELQ_CopyText(strBuffer, strlen(strBuffer));
+  return T_STRING;
+}
+
+std::vector<VELQ_ScannedToken> VELQ_ScanTokens(const char *source, std::string *errorText) {
+  std::vector<VELQ_ScannedToken> tokens;
+  VELQ_CompileState state;
+  state.lexer = new VELQ_Lexer(&state, source);
+  yyscan_t scanner;
+  if (velq_yylex_init_extra(state.lexer, &scanner) != 0) VELQ_ScannerFatal("no scanner");
+  for (;;) {
+    VELQ_YYSTYPE value;
+    memset(&value, 0, sizeof value);
+    VELQ_ScannedToken token{};
+    token.code = velq_yylex(&value, scanner);
+    token.name = VELQ_TokenName(token.code);
+    token.line = state.lexer->currentLine;
+    switch (token.code) {
+      case T_IDENTIFIER:
+      case T_COMPOUND_IDENTIFIER:
+      case T_STRING:
+        token.text = value.text;
+        free(value.text);
+        break;
+      case T_INT32:
+        token.integer = value.int32;
+        break;
+      case T_INT64:
+        token.integer = value.int64;
+        break;
+      case T_UINT32:
+        token.uinteger = value.uint32;
+        break;
+      case T_UINT64:
+        token.uinteger = value.uint64;
+        break;
+      case T_REAL:
+        token.real = value.real;
+        break;
+      default:
+        break;
+    }
+    tokens.push_back(token);
+    if (token.code <= 0) break;
+  }
+  velq_yylex_destroy(scanner);
+  if (errorText) *errorText = state.errorText ? state.errorText : "";
+  return tokens;
+}

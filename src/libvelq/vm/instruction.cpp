@@ -1,0 +1,74 @@
+// The instruction table and the instruction record: construction, copy and release by operand kind.
+#include <stdlib.h>
+#include <string.h>
+
+#include "velq_instruction.h"
+#include "velq_value.h"
+
+const VELQ_OpCodeInfo VELQ_OpCodeTable[VELQ_OPCODE_COUNT] = {
+#define VELQ_OPCODE_INFO(name, mnemonic, kind) {mnemonic, VELQ_OPERAND_##kind},
+    VELQ_OPCODES(VELQ_OPCODE_INFO)
+#undef VELQ_OPCODE_INFO
+};
+
+namespace {
+
+bool ownsName(int opCode) {
+  VELQ_OperandKind kind = VELQ_OperandKindOf(opCode);
+  return kind == VELQ_OPERAND_NAME || kind == VELQ_OPERAND_NAME_COUNT;
+}
+
+bool ownsValue(int opCode) { return VELQ_OperandKindOf(opCode) == VELQ_OPERAND_VALUE; }
+
+}  // namespace
+
+VELQ_Instruction::VELQ_Instruction(int line, int code)
+    : opCode(code), intOperand(0), sourceLine(line) {
+  operand.value = nullptr;
+}
+
+VELQ_Instruction::VELQ_Instruction(int line, int code, VELQ_Value *value)
+    : opCode(code), intOperand(0), sourceLine(line) {
+  operand.value = value;
+}
+
+VELQ_Instruction::VELQ_Instruction(int line, int code, char *name)
+    : opCode(code), intOperand(0), sourceLine(line) {
+  operand.name = name;
+}
+
+VELQ_Instruction::VELQ_Instruction(int line, int code, char *name, int count)
+    : opCode(code), intOperand(count), sourceLine(line) {
+  operand.name = name;
+}
+
+// Addresses are 32-bit: the low 32 bits are kept, so (unsigned long)-1 is VELQ_NO_ADDRESS.
+// The count is left at 0; CALL sets it after construction.
+VELQ_Instruction::VELQ_Instruction(int line, int code, unsigned long address)
+    : opCode(code), intOperand(0), sourceLine(line) {
+  operand.value = nullptr;
+  operand.address = (uint32_t)address;
+}
+
+VELQ_Instruction::VELQ_Instruction(int line, int code, int value)
+    : opCode(code), intOperand(value), sourceLine(line) {
+  operand.value = nullptr;
+}
+
+VELQ_Instruction::VELQ_Instruction(const VELQ_Instruction *source)
+    : opCode(source->opCode), intOperand(source->intOperand), sourceLine(source->sourceLine) {
+  operand = source->operand;
+  if (ownsName(opCode)) {
+    operand.name = source->operand.name ? strdup(source->operand.name) : nullptr;
+  } else if (ownsValue(opCode)) {
+    operand.value = source->operand.value ? new VELQ_Value(source->operand.value) : nullptr;
+  }
+}
+
+VELQ_Instruction::~VELQ_Instruction() {
+  if (ownsName(opCode)) {
+    free(operand.name);
+  } else if (ownsValue(opCode)) {
+    delete operand.value;
+  }
+}

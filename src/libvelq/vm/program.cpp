@@ -1,0 +1,207 @@
+// The program image and a run of it: construction, run with its set-up and clean-up,
+// globals, tracing, and the two basic building operations.
+#include <stdlib.h>
+#include <string.h>
+
+#include "argument_names.h"
+#include "velq_environment.h"
+#include "velq_program.h"
+#include "velq_stack.h"
+#include "velq_value.h"
+#include "velq_variable.h"
+
+VELQ_Program::VELQ_Program()
+    : environment(nullptr),
+      instructions(nullptr),
+      codeSize(0),
+      currentPosition(VELQ_NO_ADDRESS),
+      preloadCount(0),
+      preloadList(nullptr),
+      subLevel(0),
+      dataStack(nullptr),
+      controlStack(nullptr),
+      bindPosition(1),
+      constants(new VELQ_VariableSystem(true)),
+      globals(new VELQ_VariableSystem(false)),
+      locals(nullptr),
+      functionCount(0),
+      functions(nullptr),
+      moduleCount(0),
+      modules(nullptr),
+      result(nullptr),
+      errorText(nullptr),
+      nextPosition(0) {}
+
+VELQ_Program::~VELQ_Program() {
+  for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
+  free(instructions);
+  delete dataStack;
+  delete controlStack;
+  delete constants;
+  delete globals;
+  delete locals;
+  delete environment;
+  delete result;
+  free(functions);
+  free(modules);
+  for (uint32_t i = 0; i < preloadCount; i++) free(preloadList[i]);
+  free(preloadList);
+  free(errorText);
+}
+
+int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ_Value **argv,
+                      VELQ_VariableSystem *userLocals, VELQ_VariableSystem **globalsOut,
+                      VELQ_VariableSystem *runConstants) {
+  uint32_t argumentCount = argv ? (uint32_t)argc : 0;
+
+  // A program serves one run at a time. A call from inside a run (a host function
+  // calling run on the program that called it) is refused; what it hands over is still
+  // taken, as the caller expects, and destroyed.
+  if (dataStack) {
+    delete runEnvironment;
+    for (uint32_t i = 0; i < argumentCount; i++) delete argv[i];
+    delete userLocals;
+    if (globalsOut) *globalsOut = nullptr;
+    return -1;
+  }
+
+  uint32_t savedCodeSize = codeSize;
+  uint32_t savedFunctionCount = functionCount;
+  delete result;
+  result = nullptr;
+
+  environment = runEnvironment ? runEnvironment : new VELQ_Environment();
+  dataStack = new VELQ_Stack();
+  controlStack = new VELQ_Stack();
+  locals = userLocals ? userLocals : new VELQ_VariableSystem(false);
+  char name[VELQ_ARGUMENT_NAME_SIZE];
+  for (uint32_t i = 1; i <= argumentCount; i++)
+    locals->create(VELQ_FormatArgumentName(name, (int32_t)i), argv[i - 1]);
+
+  VELQ_VariableSystem *savedGlobals = new VELQ_VariableSystem(globals);
+  VELQ_VariableSystem *savedConstants = nullptr;
+  if (runConstants) {
+    savedConstants = new VELQ_VariableSystem(constants);
+    constants->merge(runConstants);
+  }
+  bindPosition = 1;
+  subLevel = 0;
+  // Errors raised before the first instruction (modules, "main") report line 0.
+  currentPosition = VELQ_NO_ADDRESS;
+
+  bool ready = true;
+  for (uint32_t i = 0; i < preloadCount; i++) {
+    if (environment->useModule(this, preloadList[i]) == 0) {
+      error(VELQ_ERR_MODULE);
+      ready = false;
+      break;
+    }
+  }
+  if (ready) {
+    const VELQ_Function *mainFunction = nullptr;
+    for (uint32_t i = 0; i < functionCount && !mainFunction; i++)
+      if (strcmp(functions[i].name, "main") == 0) mainFunction = &functions[i];
+    if (!mainFunction) {
+      error(VELQ_ERR_NO_MAIN);
+    } else {
+      currentPosition = mainFunction->address;
+      while (currentPosition < codeSize) execute();
+      if (currentPosition != VELQ_NO_ADDRESS) result = (VELQ_Value *)dataStack->pop();
+    }
+  }
+
+  // Clean-up: leave the program as it was before the run, apart from result and error.
+  if (globalsOut) {
+    *globalsOut = globals;
+  } else {
+    delete globals;
+  }
+  globals = savedGlobals;
+  if (savedConstants) {
+    delete constants;
+    constants = savedConstants;
+  }
+  while (dataStack->getSize() > 0) delete (VELQ_Value *)dataStack->pop();
+  while (subLevel > 0) {
+    subLevel--;
+    delete (VELQ_VariableSystem *)controlStack->pop();
+    controlStack->pop();  // the frame's return address
+  }
+  delete environment;
+  environment = nullptr;
+  delete locals;
+  locals = nullptr;
+  delete dataStack;
+  dataStack = nullptr;
+  delete controlStack;
+  controlStack = nullptr;
+  free(modules);
+  modules = nullptr;
+  moduleCount = 0;
+  for (uint32_t i = savedCodeSize; i < codeSize; i++) delete instructions[i];
+  codeSize = savedCodeSize;
+  functionCount = savedFunctionCount;
+
+  return currentPosition != VELQ_NO_ADDRESS ? 0 : -1;
+}
+
+VELQ_Variable *VELQ_Program::findGlobalVariable(const char *name) {
+  return name ? globals->find(name) : nullptr;
+}
+
+void VELQ_Program::setGlobalVariable(const char *name, VELQ_Value *value) {
+  if (!name) {
+    delete value;
+    return;
+  }
+  VELQ_Variable *variable = globals->find(name);
+  if (variable) {
+    variable->setValue(value ? value : new VELQ_Value());
+  } else {
+    globals->create(name, value);
+  }
+}
+
+void VELQ_Program::trace(int level, const char *text) {
+  if (environment) environment->trace(level, text);
+}
+
+void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
+  if (!instruction) return;
+  instructions =
+      (VELQ_Instruction **)realloc(instructions, (codeSize + 1) * sizeof(VELQ_Instruction *));
+  instructions[codeSize++] = instruction;
+}
+
+int VELQ_Program::addFunction(const char *name, unsigned long address, char *text) {
+  if (!name) return 0;
+  for (uint32_t i = 0; i < functionCount; i++) {
+    if (strcmp(functions[i].name, name) == 0) {
+      if (text) sprintf(text, "Duplicate function name: \"%s\"", name);
+      return 0;
+    }
+  }
+  functions = (VELQ_Function *)realloc(functions, (functionCount + 1) * sizeof(VELQ_Function));
+  VELQ_Function *record = &functions[functionCount++];
+  memset(record->name, 0, sizeof record->name);
+  strncpy(record->name, name, sizeof record->name - 1);
+  uint32_t start = (uint32_t)address;
+  record->address = start == VELQ_NO_ADDRESS ? codeSize : start;
+  return 1;
+}
+
+// Constants shadow globals, globals shadow locals; an unknown name becomes a local.
+VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
+  VELQ_Variable *variable = constants->find(name);
+  if (variable) return variable;
+  variable = globals->find(name);
+  if (variable) return variable;
+  variable = locals->find(name);
+  if (variable) return variable;
+  return locals->create(name, nullptr);
+}
+
+VELQ_Variable *VELQ_Program::createVariable(const char *name) {
+  if (constants->find(name) || globals->find(name) || locals->find(name)) return nullptr;
+  return locals->create(name, nullptr);
+}

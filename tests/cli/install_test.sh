@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Tests of the installed package.
+#   install_test.sh install BUILD_DIR PREFIX LIBDIR VERSION
+#       installs the build into PREFIX and checks the installed files and tool
+#   install_test.sh cmake|pkgconfig SOURCE_DIR PREFIX LIBDIR WORK_DIR EXPECTED_DIR [CXXFLAGS]
+#       builds examples/host against PREFIX with find_package or with pkg-config,
+#       runs both programs and compares their output with EXPECTED_DIR/*.expected
+set -euo pipefail
+mode=$1
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+if [ "$mode" = install ]; then
+  build=$2 prefix=$3 libdir=$4 version=$5
+  rm -rf "$prefix"
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  major=${version%%.*}
+  for file in include/velq/velq.h include/velq/korvat.h include/velq/velq_program.h \
+    "$libdir/libvelq.so.$version" "$libdir/libvelq.so.$major" "$libdir/libvelq.so" \
+    "$libdir/libkorvat.so.$version" "$libdir/libkorvat.so" bin/velq \
+    "$libdir/cmake/velq/velqConfig.cmake" "$libdir/cmake/velq/velqConfigVersion.cmake" \
+    "$libdir/cmake/velq/velqTargets.cmake" "$libdir/pkgconfig/velq.pc"; do
+    [ -e "$prefix/$file" ] || fail "$file is not installed"
+  done
+  soname=$(readelf -d "$prefix/$libdir/libvelq.so.$version" | sed -n 's/.*SONAME.*\[\(.*\)\].*/\1/p')
+  [ "$soname" = "libvelq.so.$major" ] || fail "SONAME is '$soname'"
+  # The installed tool finds the installed libraries by itself.
+  out=$(env -u LD_LIBRARY_PATH "$prefix/bin/velq" --version)
+  [ "$out" = "velq $version" ] || fail "installed velq --version printed '$out'"
+  out=$(env -u LD_LIBRARY_PATH "$prefix/bin/velq" -r -e '$1 . "-" . length($2)' ok four)
+  [ "$out" = "ok-4" ] || fail "installed velq printed '$out'"
+  version_in_pc=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --modversion velq)
+  [ "$version_in_pc" = "$version" ] || fail "velq.pc says version '$version_in_pc'"
+  echo "installed into $prefix"
+  exit 0
+fi
+
+source_dir=$2 prefix=$3 libdir=$4 work=$5 expected=$6 cxxflags=${7:-}
+rm -rf "$work"
+mkdir -p "$work"
+case $mode in
+  cmake)
+    cmake -S "$source_dir/examples/host" -B "$work" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$cxxflags" >"$work/configure.log" ||
+      { cat "$work/configure.log"; fail "examples/host does not configure"; }
+    cmake --build "$work" >"$work/build.log" || { cat "$work/build.log"; fail "examples/host does not build"; }
+    ;;
+  pkgconfig)
+    export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+    pc_libdir=$(pkg-config --variable=libdir velq)
+    [ "$(cd "$pc_libdir" && pwd -P)" = "$(cd "$prefix/$libdir" && pwd -P)" ] ||
+      fail "pkg-config gives the libdir '$pc_libdir'"
+    if command -v make >/dev/null; then
+      make -s -C "$work" -f "$source_dir/examples/host/Makefile" CXXFLAGS="-O0 -Wall $cxxflags" ||
+        fail "examples/host does not build with make and pkg-config"
+    else
+      # Without make, the commands that its Makefile runs.
+      for program in minimal host library; do
+        # shellcheck disable=SC2046,SC2086
+        g++ -std=c++17 -O0 -Wall $cxxflags -pthread $(pkg-config --cflags velq) \
+          -o "$work/$program" "$source_dir/examples/host/$program.cpp" $(pkg-config --libs velq) \
+          -Wl,-rpath,"$pc_libdir" || fail "examples/host/$program.cpp does not build with pkg-config"
+      done
+    fi
+    ;;
+  *) fail "unknown mode $mode" ;;
+esac
+
+# The programs must run without help from the environment to find the libraries.
+for program in minimal host library; do
+  status=0
+  env -u LD_LIBRARY_PATH "$work/$program" >"$work/$program.out" 2>"$work/$program.err" || status=$?
+  [ $status -eq 0 ] || { cat "$work/$program.err"; fail "$program exited with status $status"; }
+  diff -u "$expected/$program.expected" "$work/$program.out" || fail "$program printed something else"
+done
+echo "examples/host built with $mode and ran"

@@ -1,0 +1,282 @@
+// A run of a program: arguments, the three variable systems across runs, modules,
+// ownership of what the host hands over, error texts, and runs in parallel threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "program_builder.h"
+
+using namespace velq_test;
+
+TEST(Run, AProgramWithoutMainFailsWithLineZero) {
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, 1}, {OP_RET}}, {{"Main", 0}, {"mainly", 0}});
+  RunOutcome out = runProgram(program.get());
+  EXPECT_EQ(out.rc, -1);
+  EXPECT_EQ(out.error, "Error 7 in line 0: main() function not presented");
+  EXPECT_EQ(out.resultType, -1);
+}
+
+TEST(Run, MainIsTheFirstFunctionOfThatName) {
+  ProgramPtr program = buildProgram(
+      {{OP_PUSH_CONST, "not main"}, {OP_RET}, {OP_PUSH_CONST, "main"}, {OP_RET}},
+      {{"other", 0}, {"main", 2}});
+  EXPECT_EQ(runProgram(program.get()).result, "main");
+}
+
+TEST(Run, ArgumentsAreTheLocalsDollarOneOnwards) {
+  RunOptions options;
+  options.args = {str("first"), i32(2)};
+  RunOutcome out = run({{OP_PUSH_VAR, "$1"}, {OP_PRINT}, {OP_PUSH_VAR, "$2"}, {OP_PRINT},
+                        {OP_PUSH_VAR, "$3"}, {OP_RET}},
+                       options);
+  EXPECT_EQ(out.rc, 0) << out.error;
+  EXPECT_EQ(out.output, "first2");
+  EXPECT_EQ(out.resultType, DTYPE_NULL);
+}
+
+TEST(Run, UserLocalsAreTheLocalsOfMainAndGetTheArguments) {
+  RunOptions options;
+  options.locals = new VELQ_VariableSystem();
+  options.locals->create("u", new VELQ_Value("given"));
+  options.args = {i32(9)};
+  RunOutcome out = run({{OP_PUSH_VAR, "u"}, {OP_PRINT}, {OP_PUSH_VAR, "$1"}, {OP_RET}}, options);
+  EXPECT_EQ(out.output, "given");
+  EXPECT_EQ(out.result, "9");
+}
+
+TEST(Run, GlobalsChangedByARunAreRestoredAndHandedOutOnRequest) {
+  // main: print g; g = $1; return g
+  ProgramPtr program = buildProgram(
+      {{OP_PUSH_VAR, "g"}, {OP_PRINT}, {OP_PUSH_VAR, "$1"}, {OP_SET, "g"}, {OP_RET}});
+  program->setGlobalVariable("g", new VELQ_Value("old"));
+
+  RunOptions options;
+  options.args = {str("new")};
+  RunOutcome out = runProgram(program.get(), options);
+  EXPECT_EQ(out.output, "old");
+  EXPECT_EQ(out.result, "new");
+  EXPECT_EQ(variableText(program->getGlobals(), "g"), "old");
+
+  VELQ_VariableSystem *globalsOut = nullptr;
+  options.args = {str("newer")};
+  options.globalsOut = &globalsOut;
+  out = runProgram(program.get(), options);
+  EXPECT_EQ(out.output, "old");
+  ASSERT_NE(globalsOut, nullptr);
+  EXPECT_NE(globalsOut, program->getGlobals());
+  EXPECT_EQ(variableText(globalsOut, "g"), "newer");
+  EXPECT_EQ(variableText(program->getGlobals(), "g"), "old");
+  delete globalsOut;
+}
+
+TEST(Run, SetAndFindGlobalVariable) {
+  ProgramPtr program = buildProgram({{OP_PUSH_VAR, "g"}, {OP_RET}});
+  EXPECT_EQ(program->findGlobalVariable("g"), nullptr);
+  program->setGlobalVariable("g", new VELQ_Value(1));
+  VELQ_Variable *first = program->findGlobalVariable("g");
+  program->setGlobalVariable("g", new VELQ_Value(2));
+  EXPECT_EQ(program->findGlobalVariable("g"), first);  // replaced in place, not added
+  EXPECT_EQ(program->getGlobals()->getCount(), 1u);
+  EXPECT_EQ(runProgram(program.get()).result, "2");
+
+  program->getConstants()->create("c", new VELQ_Value(3));
+  EXPECT_EQ(program->findGlobalVariable("c"), nullptr);  // constants are not globals
+}
+
+TEST(Run, GivenConstantsAreMergedForOneRunOnly) {
+  // main: print c; print d; d = 0 (refused: merged names are constant)
+  ProgramPtr program = buildProgram({{OP_PUSH_VAR, "c"},
+                                     {OP_PRINT},
+                                     {OP_PUSH_VAR, "d"},
+                                     {OP_PRINT},
+                                     {OP_PUSH_CONST, 0},
+                                     atLine(6, {OP_SET, "d"}),
+                                     {OP_RET}});
+  program->getConstants()->create("c", new VELQ_Value("own"));
+  VELQ_VariableSystem given(false);
+  given.create("c", new VELQ_Value("given c"));
+  given.create("d", new VELQ_Value("given d"));
+
+  RunOptions options;
+  options.constants = &given;
+  RunOutcome out = runProgram(program.get(), options);
+  EXPECT_EQ(out.output, "owngiven d");
+  EXPECT_EQ(out.error, "Error 25 in line 6: Cannot assign to a variable that is constant");
+  EXPECT_EQ(program->getConstants()->getCount(), 1u);
+  EXPECT_EQ(program->getConstants()->find("d"), nullptr);
+  EXPECT_EQ(given.getCount(), 2u);
+  EXPECT_EQ(variableText(&given, "c"), "given c");
+  EXPECT_FALSE(given.find("d")->isConstant());
+
+  out = runProgram(program.get());
+  EXPECT_EQ(out.output, "own(null)");  // d is an unknown local now
+}
+
+TEST(Run, ConstantsChangedInPlaceAreRestoredOnlyWhenConstantsWereGiven) {
+  ProgramPtr program = buildProgram({{OP_INC, "c"}, {OP_RET}});
+  program->getConstants()->create("c", new VELQ_Value(10));
+  VELQ_VariableSystem given(false);
+  RunOptions options;
+  options.constants = &given;
+  RunOutcome out = runProgram(program.get(), options);
+  EXPECT_EQ(out.result, "10") << out.error;
+  EXPECT_EQ(variableText(program->getConstants(), "c"), "10");
+
+  out = runProgram(program.get());
+  EXPECT_EQ(out.result, "10");
+  EXPECT_EQ(variableText(program->getConstants(), "c"), "11");
+}
+
+TEST(Run, TheErrorTextOutlivesALaterSuccessfulRun) {
+  // main: if ($1) ... — a string condition is error 3.
+  ProgramPtr program = buildProgram(
+      {{OP_PUSH_VAR, "$1"}, atLine(4, {OP_JZ, 3}), {OP_PUSH_CONST, "taken"}, {OP_RET}});
+  EXPECT_STREQ(program->getErrorText(), "");
+  EXPECT_EQ(program->getResult(), nullptr);
+
+  RunOptions options;
+  options.args = {i32(1)};
+  EXPECT_EQ(runProgram(program.get(), options).result, "taken");
+  options.args = {str("text")};
+  RunOutcome failed = runProgram(program.get(), options);
+  EXPECT_EQ(failed.rc, -1);
+  EXPECT_EQ(program->getResult(), nullptr);
+  options.args = {i32(1)};
+  RunOutcome later = runProgram(program.get(), options);
+  EXPECT_EQ(later.rc, 0);
+  EXPECT_EQ(later.result, "taken");
+  EXPECT_EQ(later.error, "Error 3 in line 4: Condition value is not a number");
+}
+
+TEST(Run, AModuleThatCannotBeLoadedStopsTheRunBeforeMain) {
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, "main ran"}, {OP_PRINT}, {OP_NRET}});
+  program->addPreload(strdup("velq_unit_test_module_that_does_not_exist"));
+  RunOutcome out = runProgram(program.get());
+  EXPECT_EQ(out.rc, -1);
+  EXPECT_EQ(out.output, "");
+  EXPECT_EQ(out.error, "Error 16 in line 0: Requested module not found or cannot be loaded");
+  EXPECT_EQ(program->getCodeSize(), 3u);
+}
+
+TEST(Run, MergedModulesAreDroppedAtTheEndOfEveryRun) {
+  VELQ_Library library;
+  library.addScript(1, "helpers",
+                    buildProgram({{OP_NOP}, {OP_PUSH_CONST, "from the module"}, {OP_RET}},
+                                 {{"helper", 1}, {"main", 0}})
+                        .release());
+  ProgramPtr program = buildProgram({{OP_CALL_EXT, "helper", 0}, {OP_RET}});
+  program->addPreload(strdup("helpers"));
+  program->addPreload(strdup("HELPERS"));  // the same module: merged once
+  for (int i = 0; i < 2; i++) {
+    SCOPED_TRACE(i);
+    RunOptions options;
+    options.environment = new VELQ_Environment();
+    options.environment->setLibrary(&library);
+    RunOutcome out = runProgram(program.get(), options);
+    EXPECT_EQ(out.rc, 0) << out.error;
+    EXPECT_EQ(out.result, "from the module");
+    EXPECT_EQ(program->getCodeSize(), 2u);
+    EXPECT_EQ(program->getFunctionCount(), 1u);
+    EXPECT_EQ(program->getModuleCount(), 0u);
+  }
+}
+
+namespace {
+
+struct WatchedEnvironment : VELQ_Environment {
+  bool *destroyed;
+  explicit WatchedEnvironment(bool *flag) : destroyed(flag) {}
+  ~WatchedEnvironment() override { *destroyed = true; }
+};
+
+}  // namespace
+
+TEST(Run, TheProgramDestroysTheEnvironmentItWasGiven) {
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, 1}, {OP_RET}});
+  bool destroyed = false;
+  EXPECT_EQ(program->run(new WatchedEnvironment(&destroyed), 0, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(program->getEnvironment(), nullptr);
+  EXPECT_EQ(program->getLocals(), nullptr);
+
+  // Without an environment the run makes its own; PRINT then has no stream.
+  program = buildProgram({{OP_PUSH_CONST, 1}, {OP_PRINT}, {OP_PUSH_CONST, 2}, {OP_RET}});
+  EXPECT_EQ(program->run(nullptr, 0, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(valueText(program->getResult()), "2");
+}
+
+TEST(Run, TraceOutsideARunDoesNothing) {
+  ProgramPtr program = buildProgram({{OP_NRET}});
+  program->trace(1, "nobody listens");
+}
+
+TEST(Run, FramesAndValuesLeftByAFailedRunAreReleased) {
+  // main calls f(1, 2); f calls g("x"), which fails with values on the stack and three
+  // frames open. The sanitizer's leak check is the assertion here.
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, 1},
+                                     {OP_PUSH_CONST, 2},
+                                     {OP_CALL, 4, 2},
+                                     {OP_RET},
+                                     {OP_BIND, "a"},  // f
+                                     {OP_PUSH_CONST, "x"},
+                                     {OP_CALL, 8, 1},
+                                     {OP_RET},
+                                     {OP_PUSH_CONST, "left over"},  // g
+                                     {OP_PUSH_VAR, "$1"},
+                                     atLine(11, {OP_JZ, 0}),
+                                     {OP_NRET}});
+  RunOutcome out = runProgram(program.get());
+  EXPECT_EQ(out.error, "Error 3 in line 11: Condition value is not a number");
+  out = runProgram(program.get());  // and the program runs again as before
+  EXPECT_EQ(out.error, "Error 3 in line 11: Condition value is not a number");
+}
+
+namespace {
+
+// Host function: runs the program that called it, from inside its own run.
+int32_t runAgain(int32_t, VELQ_Value **, VELQ_Value **result, VELQ_Program *program) {
+  VELQ_Value *argument = new VELQ_Value("arg");
+  int rc = program->run(new VELQ_Environment(), 1, &argument, new VELQ_VariableSystem(), nullptr,
+                        nullptr);
+  *result = new VELQ_Value((int32_t)rc);
+  return 0;
+}
+
+}  // namespace
+
+TEST(Run, ARunFromInsideItsOwnRunIsRefused) {
+  RunOptions options;
+  options.functions = {hostFunction("again", runAgain, 0)};
+  RunOutcome out = run({{OP_PUSH_CONST, "outer"}, {OP_CALL_EXT, "again", 0}, {OP_PRINT}, {OP_RET}},
+                       options);
+  EXPECT_EQ(out.rc, 0) << out.error;
+  EXPECT_EQ(out.output, "-1");
+  EXPECT_EQ(out.result, "outer");
+}
+
+TEST(Run, TwoProgramsRunInTwoThreadsAtOnce) {
+  // main: print $1; x = g; return x. Each thread checks its own output and result.
+  auto makeProgram = [](const char *global) {
+    ProgramPtr program = buildProgram(
+        {{OP_PUSH_VAR, "$1"}, {OP_PRINT}, {OP_PUSH_VAR, "g"}, {OP_SET, "x"}, {OP_RET}});
+    program->setGlobalVariable("g", new VELQ_Value(global));
+    return program;
+  };
+  ProgramPtr programs[2] = {makeProgram("A"), makeProgram("B")};
+  std::atomic<int> failures{0};
+  auto work = [&](int which) {
+    for (int i = 0; i < 300; i++) {
+      RunOptions options;
+      options.args = {i32(i * 2 + which)};
+      RunOutcome out = runProgram(programs[which].get(), options);
+      if (out.rc != 0 || out.output != std::to_string(i * 2 + which) ||
+          out.result != (which ? "B" : "A"))
+        failures++;
+    }
+  };
+  std::thread first(work, 0), second(work, 1);
+  first.join();
+  second.join();
+  EXPECT_EQ(failures.load(), 0);
+}
