@@ -76,6 +76,7 @@ class Engine:
 @dataclass
 class Sample:
     seconds: float
+    cpu: float  # user and system time of the engine
     peak_kb: int
     status: int
     output: str
@@ -86,6 +87,7 @@ class Sample:
 @dataclass
 class Result:
     times: list = field(default_factory=list)
+    cpu: list = field(default_factory=list)
     peak_kb: int = 0
     output: str = None
     failure: str = None
@@ -98,17 +100,20 @@ class Result:
         if self.failure:
             return
         self.times.append(sample.seconds)
+        self.cpu.append(sample.cpu)
         self.peak_kb = max(self.peak_kb, sample.peak_kb)
         if self.output is None:
             self.output = sample.output
         elif self.output != sample.output:
             self.failure = "output changed between runs"
 
-    def median(self):
-        return statistics.median(self.times) if self.times and not self.failure else None
+    def median(self, cpu=False):
+        values = self.cpu if cpu else self.times
+        return statistics.median(values) if values and not self.failure else None
 
-    def best(self):
-        return min(self.times) if self.times and not self.failure else None
+    def best(self, cpu=False):
+        values = self.cpu if cpu else self.times
+        return min(values) if values and not self.failure else None
 
 
 def first_line(text):
@@ -151,7 +156,10 @@ def measure(command, timeout, capture=True):
         if TIME_TOOL:
             text = peak.read().split()
             peak_kb = int(text[-1]) if text and text[-1].isdigit() else 0
-        return Sample(seconds, peak_kb, process.returncode,
+        # wait4 reports the child with the children it waited for: the engine under the
+        # time tool.
+        cpu = usage.ru_utime + usage.ru_stime
+        return Sample(seconds, cpu, peak_kb, process.returncode,
                       out.read().decode("utf-8", "replace").strip(),
                       err.read().decode("utf-8", "replace"), killed.is_set())
 
@@ -182,7 +190,7 @@ class Bench:
             sample = measure(engine.run_command(self.script(workload, engine), n),
                              self.options.timeout)
             if sample.status != 0 or sample.timed_out:
-                checks[engine.name] = Sample(0, 0, sample.status or 1, "", "generator: " + sample.error,
+                checks[engine.name] = Sample(0, 0, 0, sample.status or 1, "", "generator: " + sample.error,
                                              sample.timed_out)
                 commands[engine.name] = None
                 continue
@@ -314,10 +322,12 @@ def main():
             n = scaled_size(workload, options.size_factor)
             results = bench.measure_workload(workload, n, options.reps)
             summary[workload.name] = (n, results)
-            get = lambda name: results[name].median() if name in results else None
+            get = lambda name, cpu=False: results[name].median(cpu) if name in results else None
             row = [workload.name, n]
             row += [seconds_text(get(name)) for name in ("velq", "lua", "python")]
             row += [ratio_text(get("velq"), get("lua")), ratio_text(get("velq"), get("python"))]
+            row += [ratio_text(get("velq", True), get("lua", True)),
+                    ratio_text(get("velq", True), get("python", True))]
             row += [memory_text(results[name]) if name in results else "-"
                     for name in ("velq", "lua", "python")]
             row.append(agreement(results, engines))
@@ -331,8 +341,10 @@ def main():
                     print("bench: %s %s printed: %s" % (workload.name, name, results[name].output),
                           file=sys.stderr)
         print_table(rows, ["workload", "n", "velq s", "lua s", "python s", "velq/lua",
-                           "velq/py", "velq MB", "lua MB", "py MB", "result"], out)
-        out.write("\n")
+                           "velq/py", "cpu v/lua", "cpu v/py", "velq MB", "lua MB", "py MB",
+                           "result"], out)
+        out.write("\nvelq/lua and velq/py compare median wall times; the cpu columns compare "
+                  "median user+system times,\nwhich other work on the machine disturbs less.\n")
         for workload in workloads:
             out.write("  %-8s %s\n" % (workload.name, workload.what))
         out.flush()
@@ -348,37 +360,40 @@ def scaling(bench, workloads, summary, options, out):
     """Times each workload at n, 2n and 4n and prints the growth per doubling.
 
     The fastest run of each size is used, since other work on the machine only ever
-    makes a run slower. The exponent log2(t(4n)/t(n))/2 is 1 for a cost linear in n and 2
-    for a quadratic one; start-up time pulls it below 1 for short runs."""
-    out.write("\nScaling: fastest of %d runs at n, 2n, 4n; exponent = log2(t4n/tn)/2 "
-              "(1 linear, 2 quadratic)\n" % options.scale_reps)
+    makes a run slower, and the growth is computed from CPU time (user + system), which
+    that work disturbs less than wall time. The exponent log2(t(4n)/t(n))/2 is 1 for a
+    cost linear in n and 2 for a quadratic one; start-up time pulls it below 1 for short
+    runs."""
+    out.write("\nScaling: fastest of %d runs at n, 2n, 4n; wall times, then the growth of CPU time;\n"
+              "exponent = log2(cpu(4n)/cpu(n))/2 (1 linear, 2 quadratic)\n" % options.scale_reps)
     rows = []
     for workload in workloads:
         n, base = summary[workload.name]
-        times = {name: [base[name].best()] for name in base}
+        wall = {name: [base[name].best()] for name in base}
+        cpu = {name: [base[name].best(True)] for name in base}
         peaks = {name: [base[name].peak_kb] for name in base}
         for factor in (2, 4):
             results = bench.measure_workload(workload, n * factor, options.scale_reps)
-            for name in times:
-                times[name].append(results[name].best())
+            for name in wall:
+                wall[name].append(results[name].best())
+                cpu[name].append(results[name].best(True))
                 peaks[name].append(results[name].peak_kb)
         for engine in bench.engines:
-            t = times[engine.name]
-            if any(v is None for v in t):
+            t, c = wall[engine.name], cpu[engine.name]
+            if any(v is None for v in t + c) or min(c) <= 0:
                 rows.append([workload.name, engine.name, n] + ["-"] * 7)
                 continue
-            exponent = math.log2(t[2] / t[0]) / 2 if t[0] > 0 and t[2] > 0 else float("nan")
-            verdict = "GROWS FASTER THAN n" if exponent > 1.25 and t[2] > 0.2 else ""
+            exponent = math.log2(c[2] / c[0]) / 2
+            verdict = "GROWS FASTER THAN n" if exponent > 1.25 and c[2] > 0.2 else ""
             rows.append([workload.name, engine.name, n] + [seconds_text(v) for v in t] +
-                        ["%.2f" % (t[1] / t[0]), "%.2f" % (t[2] / t[1]), "%.2f" % exponent,
-                         "%.1f/%.1f" % (peaks[engine.name][0] / 1024.0, peaks[engine.name][2] / 1024.0)]
-                        + ([verdict] if verdict else []))
+                        ["%.2f" % (c[1] / c[0]), "%.2f" % (c[2] / c[1]), "%.2f" % exponent,
+                         "%.1f/%.1f" % (peaks[engine.name][0] / 1024.0, peaks[engine.name][2] / 1024.0),
+                         verdict])
         out.flush()
-    header = ["workload", "engine", "n", "t(n)", "t(2n)", "t(4n)", "2n/n", "4n/2n", "exponent",
-              "MB n/4n"]
-    width = len(header)
-    rows = [r + [""] * (width + 1 - len(r)) for r in rows]
-    print_table(rows, header + [""], out)
+    header = ["workload", "engine", "n", "t(n)", "t(2n)", "t(4n)", "cpu 2n/n", "cpu 4n/2n",
+              "exponent", "MB n/4n", ""]
+    rows = [r + [""] * (len(header) - len(r)) for r in rows]
+    print_table(rows, header, out)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 // clean-up after a run, and modules taken from a library shared between threads.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -198,6 +199,52 @@ TEST(Modules, AModuleThatCannotBeFoundStopsTheRunWithError16) {
   EXPECT_EQ(out.rc, -1);
   EXPECT_EQ(out.error, "Error 16 in line 0: Requested module not found or cannot be loaded");
 
+  ASSERT_EQ(chdir(previous), 0);
+  rmdir(dir);
+}
+
+// Writes a file; false when it cannot be written.
+bool writeFile(const std::string &path, const char *text) {
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  fputs(text, f);
+  return fclose(f) == 0;
+}
+
+// A module file is named "NAME.velq", cut to 259 characters: a name of 254 characters
+// reads the whole file name, a longer one the cut name. The name may hold a folder.
+TEST(Modules, AModuleFileNameIsCutTo259Characters) {
+  char dir[] = "/tmp/velq_modules_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir), 0);
+  std::string folder(120, 'd');
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const char *module = "sub f() { return 1; }";
+  std::string exact = folder + "/" + std::string(133, 'e');   // 254 characters
+  std::string longer = folder + "/" + std::string(134, 'l');  // 255 characters
+  std::string cutFile = longer + ".vel";                      // its file name, cut
+  ASSERT_EQ(exact.size() + strlen(".velq"), 259u);
+  ASSERT_TRUE(writeFile(exact + ".velq", module));
+  ASSERT_TRUE(writeFile(cutFile, module));
+  ASSERT_TRUE(writeFile("broken.velq", "sub f( {"));
+
+  VELQ_Environment env;
+  ProgramPtr program = user20();
+  EXPECT_EQ(env.useModule(program.get(), exact.c_str()), 1);
+  EXPECT_EQ(env.useModule(program.get(), longer.c_str()), 1);
+  EXPECT_EQ(program->getModuleCount(), 2u);
+  EXPECT_EQ(env.useModule(program.get(), "broken"), 0);
+  EXPECT_EQ(env.useModule(program.get(), "absent"), 0);
+  EXPECT_EQ(env.useModule(program.get(), nullptr), 0);
+  EXPECT_EQ(env.useModule(nullptr, "absent"), 0);
+  EXPECT_EQ(program->getModuleCount(), 2u);
+
+  unlink("broken.velq");
+  unlink(cutFile.c_str());
+  unlink((exact + ".velq").c_str());
+  rmdir(folder.c_str());
   ASSERT_EQ(chdir(previous), 0);
   rmdir(dir);
 }
