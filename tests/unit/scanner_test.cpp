@@ -337,15 +337,22 @@ TEST(ScannerChunks, TokensAcrossChunkBoundaries) {
   EXPECT_EQ(tokens[1].line, VELQ_SCANNER_CHUNK);
 }
 
-// Long runs of blanks, comment text, string bytes or "//" on the last line scan in
-// linear time; a scanner that rescans its current token on every refill, or looks for
-// a line feed after every "//" to the end of the text, takes minutes here.
-TEST(ScannerChunks, LongRunsScanInLinearTime) {
+// Long tokens and long runs of blanks, comment text, string bytes or "//" on the last
+// line scan in linear time. A scanner that rescans the token so far on every 8192-byte
+// refill, or looks for a line feed to the end of the text after every "//", takes
+// minutes here.
+TEST(ScannerChunks, LongTokensAndRunsScanInLinearTime) {
   const size_t size = 4 * 1024 * 1024;
+  std::string compound;
+  while (compound.size() < size) compound += "a::";
   struct Run {
     std::string source;
     size_t tokens;
   } runs[] = {
+      {std::string(size, 'x'), 2},
+      {std::string(size, '7'), 2},
+      {"1." + std::string(size, '5'), 2},
+      {compound + "b", 2},
       {"x" + std::string(size, ' ') + "y", 3},
       {"x /*" + std::string(size, '*') + "*/ y", 3},
       {"x //" + std::string(size, '-') + "\ny", 3},

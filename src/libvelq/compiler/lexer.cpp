@@ -61,6 +61,16 @@ int VELQ_Lexer::readInput(char *buffer, int maxSize) {
   return count;
 }
 
+int VELQ_Lexer::fillBuffer(char *buffer, int maxSize) {
+  int filled = 0;
+  while (filled < maxSize) {
+    int got = readInput(buffer + filled, maxSize - filled);
+    if (got == 0) break;
+    filled += got;
+  }
+  return filled;
+}
+
 void VELQ_Lexer::error(const char *message) {
   if (compiler) compiler->error(message);
 }
@@ -107,6 +117,12 @@ int VELQ_Lexer::invalidCharacter(unsigned char byte) {
   snprintf(message, sizeof message, "Invalid character '%c' (0x%02X)", (char)byte, (unsigned)byte);
   error(message);
   return -1;
+}
+
+bool VELQ_Lexer::appendBytes(const char *bytes, int count) {
+  for (int i = 0; i < count; i++)
+    if (!appendByte((unsigned char)bytes[i])) return false;
+  return true;
 }
 
 bool VELQ_Lexer::appendByte(unsigned char byte) {

@@ -29,6 +29,13 @@ class VELQ_Lexer {
   // VELQ_SCANNER_CHUNK) bytes, into buffer; returns its length, 0 at the end.
   int readInput(char *buffer, int maxSize);
 
+  // Fills up to maxSize bytes of the scanner's buffer from readInput pieces; returns
+  // the count, 0 at the end. The scanner asks for all the free room of its buffer,
+  // which doubles while one token fills it, so a token of any length is brought in
+  // by a few refills (each of which rescans the token so far) rather than one refill
+  // per chunk, which would make scanning a long token quadratic.
+  int fillBuffer(char *buffer, int maxSize);
+
   // Forwards a message to the compiler object, which keeps the first one only.
   void error(const char *message);
 
@@ -45,6 +52,7 @@ class VELQ_Lexer {
   // String literal collection; false after "String constant is too long".
   void startString() { strSize = 0; }
   bool appendByte(unsigned char byte);
+  bool appendBytes(const char *bytes, int count);
   int finishString(VELQ_YYSTYPE *value);
 
   int32_t sourceSize;
