@@ -162,6 +162,10 @@ void VELQ_CodeGen::continueStatement() {
     semanticError(CONTINUE_OUTSIDE_LOOP);
     return;
   }
+  // Leaving switches drops their values under test; otherwise each pass of the loop
+  // would leave one more value on the data stack.
+  uint32_t switches = state->switchesInLoop();
+  if (switches > 0) append(new VELQ_Instruction(line(), OP_POP, (int)switches));
   emitJump(OP_JMP, state->peekAddr());
 }
 
@@ -211,7 +215,10 @@ void VELQ_CodeGen::doEnd() {
 // is CASE k; JZ next-case; statements; and, when another case follows, a JMP over
 // that case's CASE and JZ, so control falls through into its statements.
 
-void VELQ_CodeGen::switchStart() { state->openBreakScope(); }
+void VELQ_CodeGen::switchStart() {
+  state->openBreakScope();
+  state->enterSwitch();
+}
 
 void VELQ_CodeGen::caseLabel(VELQ_Value *&constant) {
   append(new VELQ_Instruction(line(), OP_CASE, constant));
@@ -227,6 +234,7 @@ void VELQ_CodeGen::caseFallThrough() {
 void VELQ_CodeGen::lastCaseEnd() { program->resolveLastJump(OP_JZ); }
 
 void VELQ_CodeGen::switchEnd() {
+  state->leaveSwitch();
   state->closeBreakScope(program);
   append(new VELQ_Instruction(line(), OP_POP, 1));
 }

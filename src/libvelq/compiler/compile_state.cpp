@@ -44,11 +44,24 @@ void VELQ_CompileState::error(const char *message) {
   errorText = VELQ_CopyText(text, strlen(text));
 }
 
-void VELQ_CompileState::pushAddr(uint32_t address) { addrStack->push(addressItem(address)); }
+void VELQ_CompileState::pushAddr(uint32_t address) {
+  addrStack->push(addressItem(address));
+  openSwitches.push_back(0);
+}
 
 uint32_t VELQ_CompileState::popAddr() {
-  return addrStack->getSize() > 0 ? itemAddress(addrStack->pop()) : VELQ_NO_ADDRESS;
+  if (addrStack->getSize() == 0) return VELQ_NO_ADDRESS;
+  if (openSwitches.size() > 1) openSwitches.pop_back();
+  return itemAddress(addrStack->pop());
 }
+
+void VELQ_CompileState::enterSwitch() { openSwitches.back()++; }
+
+void VELQ_CompileState::leaveSwitch() {
+  if (openSwitches.back() > 0) openSwitches.back()--;
+}
+
+uint32_t VELQ_CompileState::switchesInLoop() const { return openSwitches.back(); }
 
 uint32_t VELQ_CompileState::peekAddr() const {
   return addrStack->getSize() > 0 ? itemAddress(addrStack->peek()) : VELQ_NO_ADDRESS;

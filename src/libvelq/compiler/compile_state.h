@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 class VELQ_Lexer;
 class VELQ_Program;
 class VELQ_Stack;
@@ -36,6 +38,12 @@ class VELQ_CompileState {
   uint32_t peekAddr() const;
   bool inLoop() const;
 
+  // Switches opened inside the innermost loop and still open. A continue leaves them
+  // all, so it must first drop their values under test from the data stack.
+  void enterSwitch();
+  void leaveSwitch();
+  uint32_t switchesInLoop() const;
+
   // One queue of "break" placeholders per open loop or switch, innermost on top.
   void openBreakScope();
   bool inBreakScope() const;
@@ -50,6 +58,10 @@ class VELQ_CompileState {
   VELQ_Stack *addrStack;
   VELQ_Stack *breakStack;
   int32_t idListOpcode;
+
+ private:
+  // One count per open loop, innermost last; the first entry counts switches outside loops.
+  std::vector<uint32_t> openSwitches{0};
 };
 
 // Copies text into a buffer of size bytes (size >= 1): at most size - 1 bytes, never

@@ -1,5 +1,6 @@
 // The program image and a run of it: construction, run with its set-up and clean-up,
 // globals, tracing, and the two basic building operations.
+#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -166,10 +167,17 @@ void VELQ_Program::trace(int level, const char *text) {
   if (environment) environment->trace(level, text);
 }
 
+// The code array grows by half its size when full rather than by one slot, so that
+// building a long program does not copy the array once per instruction. How much room
+// the block has is asked of the allocator, since merging modules reallocates the array
+// to its exact size.
 void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
   if (!instruction) return;
-  instructions =
-      (VELQ_Instruction **)realloc(instructions, (codeSize + 1) * sizeof(VELQ_Instruction *));
+  size_t needed = ((size_t)codeSize + 1) * sizeof(VELQ_Instruction *);
+  if (!instructions || malloc_usable_size(instructions) < needed) {
+    size_t slots = (size_t)codeSize + codeSize / 2 + 16;
+    instructions = (VELQ_Instruction **)realloc(instructions, slots * sizeof(VELQ_Instruction *));
+  }
   instructions[codeSize++] = instruction;
 }
 
