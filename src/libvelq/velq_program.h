@@ -2,6 +2,7 @@
 #ifndef VELQ_PROGRAM_H
 #define VELQ_PROGRAM_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -167,6 +168,11 @@ protected:
 
   // Where execute() continues after the current step; jumps, calls and returns set it.
   uint32_t nextPosition;
+
+private:
+  // Makes room for at least slots instructions in the code array.
+  void reserveCode(size_t slots);
+  uint32_t codeCapacity;
 };
 
 #endif

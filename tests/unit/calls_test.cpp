@@ -125,8 +125,15 @@ TEST(Calls, BindOverwritesAParameterThatIsAlreadyALocal) {
 TEST(Calls, RunArgumentsBindToTheParametersOfMain) {
   RunOptions options;
   options.args = {str("first"), i32(2)};
-  RunOutcome out = run({{OP_BIND, "p"}, {OP_BIND, "q"}, {OP_BIND, "r"}, {OP_PUSH_VAR, "p"},
-                        {OP_PRINT}, {OP_PUSH_VAR, "q"}, {OP_PRINT}, {OP_PUSH_VAR, "r"}, {OP_RET}},
+  RunOutcome out = run({{OP_BIND, "p"},
+                        {OP_BIND, "q"},
+                        {OP_BIND, "r"},
+                        {OP_PUSH_VAR, "p"},
+                        {OP_PRINT},
+                        {OP_PUSH_VAR, "q"},
+                        {OP_PRINT},
+                        {OP_PUSH_VAR, "r"},
+                        {OP_RET}},
                        options);
   EXPECT_EQ(out.output, "first2");
   EXPECT_EQ(out.resultType, DTYPE_NULL);
@@ -334,8 +341,8 @@ TEST(Calls, HandlersGetTheRunningProgramAndReachTheTraceHook) {
   RunOptions options;
   options.environment = new TracingEnvironment(&log);
   options.functions = {hostFunction("tr", traceThroughProgram, 2)};
-  RunOutcome out = run({{OP_PUSH_CONST, 3}, {OP_PUSH_CONST, "hello"}, {OP_CALL_EXT, "tr", 2}, {OP_RET}},
-                       options);
+  RunOutcome out = run(
+      {{OP_PUSH_CONST, 3}, {OP_PUSH_CONST, "hello"}, {OP_CALL_EXT, "tr", 2}, {OP_RET}}, options);
   EXPECT_EQ(out.rc, 0) << out.error;
   EXPECT_EQ(log, "[3]hello");
 }

@@ -25,7 +25,7 @@ TEST(Instruction, ConstructorsFillTheOperandByKind) {
 
 TEST(Instruction, CopiesOwnTheirNamesAndConstants) {
   std::vector<Op> cases = {{OP_PUSH_VAR, "x"}, {OP_CALL_EXT, "f", 2}, {OP_PUSH_CONST, "text"},
-                           {OP_CASE, 1.5},     {OP_CALL, 9, 2},      {OP_CAST, DTYPE_UINT64}};
+                           {OP_CASE, 1.5},     {OP_CALL, 9, 2},       {OP_CAST, DTYPE_UINT64}};
   for (const Op &op : cases) {
     SCOPED_TRACE(op.opCode);
     VELQ_OperandKind kind = VELQ_OperandKindOf(op.opCode);
@@ -48,8 +48,11 @@ TEST(Instruction, CopiesOwnTheirNamesAndConstants) {
       EXPECT_EQ(copy->operand.address, source->operand.address);
     }
     delete source;  // the copy must not depend on anything the source released
-    if (ownsName) EXPECT_EQ(before, copy->operand.name);
-    if (kind == VELQ_OPERAND_VALUE) EXPECT_EQ(before, valueText(copy->operand.value));
+    if (ownsName) {
+      EXPECT_EQ(before, copy->operand.name);
+    } else if (kind == VELQ_OPERAND_VALUE) {
+      EXPECT_EQ(before, valueText(copy->operand.value));
+    }
     delete copy;
   }
 }
@@ -72,8 +75,16 @@ TEST(CodeBuilding, AddFunctionRefusesDuplicatesAndPlacesFunctions) {
 }
 
 TEST(CodeBuilding, ResolveLastJumpResolvesTheInnermostOpenJumpOfThatOpcode) {
-  ProgramPtr program = buildProgram({{OP_NOP}, {OP_NOP}, {OP_NOP}, {OP_JZ, -1}, {OP_JMP, -1},
-                                     {OP_NOP}, {OP_NOP}, {OP_JZ, -1}, {OP_JZ, 2}, {OP_PUSH_VAR, "v"}},
+  ProgramPtr program = buildProgram({{OP_NOP},
+                                     {OP_NOP},
+                                     {OP_NOP},
+                                     {OP_JZ, -1},
+                                     {OP_JMP, -1},
+                                     {OP_NOP},
+                                     {OP_NOP},
+                                     {OP_JZ, -1},
+                                     {OP_JZ, 2},
+                                     {OP_PUSH_VAR, "v"}},
                                     {});
   auto target = [&](unsigned long at) { return program->getInstruction(at)->operand.address; };
   program->resolveLastJump(OP_JZ);
@@ -144,12 +155,12 @@ TEST(CodeBuilding, ResolveFunctionsTurnsCallsOfOwnFunctionsIntoCallsByAddress) {
 
 TEST(Listing, EveryOpcodeListsItsMnemonic) {
   const char *mnemonics[] = {
-      "NOP",    "RET",   "JMP",   "CALL",   "CALL",  "PUSH",  "PUSH", "EXIT",  "POP",
-      "SET",    "ADD",   "SUB",   "MUL",    "DIV",   "REM",   "EQ",   "NE",    "LT",
-      "LE",     "GT",    "GE",    "BITAND", "BITOR", "BITXOR", "AND", "OR",    "LSHIFT",
-      "RSHIFT", "NRET",  "JZ",    "PRINT",  "CONCAT", "BIND", "INC",  "DEC",   "NEG",
-      "NOT",    "BITNOT", "CAST", "AGET",   "INCP",  "DECP",  "JNZ",  "LIKE",  "ILIKE",
-      "MATCH",  "IMATCH", "CASE", "ARRAY",  "EGET",  "ESET",  "ASET"};
+      "NOP",    "RET",    "JMP",  "CALL",   "CALL",   "PUSH",   "PUSH", "EXIT", "POP",
+      "SET",    "ADD",    "SUB",  "MUL",    "DIV",    "REM",    "EQ",   "NE",   "LT",
+      "LE",     "GT",     "GE",   "BITAND", "BITOR",  "BITXOR", "AND",  "OR",   "LSHIFT",
+      "RSHIFT", "NRET",   "JZ",   "PRINT",  "CONCAT", "BIND",   "INC",  "DEC",  "NEG",
+      "NOT",    "BITNOT", "CAST", "AGET",   "INCP",   "DECP",   "JNZ",  "LIKE", "ILIKE",
+      "MATCH",  "IMATCH", "CASE", "ARRAY",  "EGET",   "ESET",   "ASET"};
   static_assert(sizeof mnemonics / sizeof *mnemonics == VELQ_OPCODE_COUNT, "one per opcode");
   for (int op = 0; op < VELQ_OPCODE_COUNT; op++) {
     SCOPED_TRACE(op);

@@ -120,7 +120,8 @@ TEST(Execute, SetCopiesTheTopValueAndLeavesItOnTheStack) {
 TEST(Execute, SetOfAnArrayStoresAnArrayOfItsOwn) {
   ProgramPtr program = buildProgram(
       {{OP_PUSH_VAR, "src"}, {OP_SET, "x"}, {OP_POP, 1}, {OP_CALL_EXT, "apart", 0}, {OP_RET}});
-  program->setGlobalVariable("src", array([](VELQ_Array *a) { a->set(1, new VELQ_Value(1)); }).make());
+  program->setGlobalVariable("src",
+                             array([](VELQ_Array *a) { a->set(1, new VELQ_Value(1)); }).make());
   RunOptions options;
   options.functions = {hostFunction("apart", arraysApart, 0)};
   RunOutcome out = runProgram(program.get(), options);
@@ -211,12 +212,9 @@ TEST(Execute, PrintWritesTheExactTextOrNull) {
     Const value;
     std::string output;
   } cases[] = {
-      {i32(12), "12"},
-      {real(-0.25), "-0.250000"},
-      {str("0x1F"), "0x1F"},
-      {text("a\0b\n", 4), std::string("a\0b\n", 4)},
-      {str(""), ""},
-      {null(), "(null)"},
+      {i32(12), "12"},       {real(-0.25), "-0.250000"},
+      {str("0x1F"), "0x1F"}, {text("a\0b\n", 4), std::string("a\0b\n", 4)},
+      {str(""), ""},         {null(), "(null)"},
       {array(), "(null)"},
   };
   for (const Case &c : cases) {
@@ -240,7 +238,8 @@ TEST(Execute, PrintWithoutAnOutputStreamWritesNothingAndRaisesNothing) {
 }
 
 TEST(Execute, OpcodesOutsideTheSetDoNothing) {
-  RunOutcome out = run({{OP_PUSH_CONST, 3}, {99}, {-1}, {VELQ_OPCODE_COUNT}, {INT32_MIN}, {OP_RET}});
+  RunOutcome out =
+      run({{OP_PUSH_CONST, 3}, {99}, {-1}, {VELQ_OPCODE_COUNT}, {INT32_MIN}, {OP_RET}});
   EXPECT_EQ(out.rc, 0);
   EXPECT_EQ(out.result, "3");
 }

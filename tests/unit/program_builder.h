@@ -1,8 +1,8 @@
 // Test helper: builds a VELQ_Program from a compact list of instructions and runs it,
 // capturing what PRINT writes.
 //
-//   auto program = velq_test::buildProgram({{OP_PUSH_CONST, 1}, {OP_PUSH_CONST, 2}, {OP_ADD}, {OP_RET}});
-//   velq_test::RunOutcome out = velq_test::runProgram(program.get());
+//   auto program = velq_test::buildProgram({{OP_PUSH_CONST, 1}, {OP_PUSH_CONST, 2}, {OP_ADD},
+//   {OP_RET}}); velq_test::RunOutcome out = velq_test::runProgram(program.get());
 //   EXPECT_EQ(out.result, "3");
 //
 // How an Op's arguments are read depends on the opcode's operand kind:
@@ -38,12 +38,24 @@ struct Const {
   std::function<VELQ_Value *()> make;
 };
 
-inline Const i32(int32_t n) { return {[n] { return new VELQ_Value(n); }}; }
-inline Const i64(int64_t n) { return {[n] { return new VELQ_Value(n); }}; }
-inline Const u32(uint32_t n) { return {[n] { return new VELQ_Value(n); }}; }
-inline Const u64(uint64_t n) { return {[n] { return new VELQ_Value(n); }}; }
-inline Const real(double d) { return {[d] { return new VELQ_Value(d); }}; }
-inline Const null() { return {[] { return new VELQ_Value(); }}; }
+inline Const i32(int32_t n) {
+  return {[n] { return new VELQ_Value(n); }};
+}
+inline Const i64(int64_t n) {
+  return {[n] { return new VELQ_Value(n); }};
+}
+inline Const u32(uint32_t n) {
+  return {[n] { return new VELQ_Value(n); }};
+}
+inline Const u64(uint64_t n) {
+  return {[n] { return new VELQ_Value(n); }};
+}
+inline Const real(double d) {
+  return {[d] { return new VELQ_Value(d); }};
+}
+inline Const null() {
+  return {[] { return new VELQ_Value(); }};
+}
 // Text given zero-terminated; it becomes a number when it reads as one.
 inline Const str(const char *s) {
   std::string copy(s);
@@ -69,12 +81,12 @@ struct Op {
 
   int opCode;
   Arg arg = NONE;
-  int64_t n = 0;     // INT, UINT32, INT64, UINT64; an address or an intOperand
-  uint64_t u = 0;    // UINT64
-  double d = 0;      // REAL
-  std::string s;     // TEXT: a name, or the text of a constant
-  Const k;           // CONST
-  int count = 0;     // the second number of {OP_CALL, a, n} and {OP_CALL_EXT, "f", n}
+  int64_t n = 0;   // INT, UINT32, INT64, UINT64; an address or an intOperand
+  uint64_t u = 0;  // UINT64
+  double d = 0;    // REAL
+  std::string s;   // TEXT: a name, or the text of a constant
+  Const k;         // CONST
+  int count = 0;   // the second number of {OP_CALL, a, n} and {OP_CALL_EXT, "f", n}
   int line = 1;
 
   Op(int op) : opCode(op) {}
@@ -99,14 +111,22 @@ inline char *dupName(const std::string &s) { return strdup(s.c_str()); }
 // The constant an Op with a value operand stands for.
 inline VELQ_Value *makeConstant(const Op &op) {
   switch (op.arg) {
-    case Op::NONE: return new VELQ_Value();
-    case Op::INT: return new VELQ_Value((int32_t)op.n);
-    case Op::UINT32: return new VELQ_Value((uint32_t)op.n);
-    case Op::INT64: return new VELQ_Value((int64_t)op.n);
-    case Op::UINT64: return new VELQ_Value((uint64_t)op.u);
-    case Op::REAL: return new VELQ_Value(op.d);
-    case Op::TEXT: return new VELQ_Value(op.s.c_str());
-    case Op::CONST: return op.k.make();
+    case Op::NONE:
+      return new VELQ_Value();
+    case Op::INT:
+      return new VELQ_Value((int32_t)op.n);
+    case Op::UINT32:
+      return new VELQ_Value((uint32_t)op.n);
+    case Op::INT64:
+      return new VELQ_Value((int64_t)op.n);
+    case Op::UINT64:
+      return new VELQ_Value((uint64_t)op.u);
+    case Op::REAL:
+      return new VELQ_Value(op.d);
+    case Op::TEXT:
+      return new VELQ_Value(op.s.c_str());
+    case Op::CONST:
+      return op.k.make();
   }
   return new VELQ_Value();
 }
@@ -116,18 +136,22 @@ inline VELQ_Instruction *makeInstruction(const Op &op) {
   int line = op.line;
   unsigned long address = op.arg == Op::UINT64 ? (unsigned long)op.u : (unsigned long)op.n;
   switch (VELQ_OperandKindOf(op.opCode)) {
-    case VELQ_OPERAND_VALUE: return new VELQ_Instruction(line, op.opCode, makeConstant(op));
-    case VELQ_OPERAND_NAME: return new VELQ_Instruction(line, op.opCode, dupName(op.s));
+    case VELQ_OPERAND_VALUE:
+      return new VELQ_Instruction(line, op.opCode, makeConstant(op));
+    case VELQ_OPERAND_NAME:
+      return new VELQ_Instruction(line, op.opCode, dupName(op.s));
     case VELQ_OPERAND_NAME_COUNT:
       return new VELQ_Instruction(line, op.opCode, dupName(op.s), op.count);
-    case VELQ_OPERAND_ADDRESS: return new VELQ_Instruction(line, op.opCode, address);
+    case VELQ_OPERAND_ADDRESS:
+      return new VELQ_Instruction(line, op.opCode, address);
     case VELQ_OPERAND_ADDRESS_COUNT: {
       VELQ_Instruction *ins = new VELQ_Instruction(line, op.opCode, address);
       ins->intOperand = op.count;
       return ins;
     }
     case VELQ_OPERAND_COUNT:
-    case VELQ_OPERAND_TYPE: return new VELQ_Instruction(line, op.opCode, (int)op.n);
+    case VELQ_OPERAND_TYPE:
+      return new VELQ_Instruction(line, op.opCode, (int)op.n);
     case VELQ_OPERAND_NONE:
       if (op.arg == Op::INT) return new VELQ_Instruction(line, op.opCode, (int)op.n);
       return new VELQ_Instruction(line, op.opCode);
@@ -186,21 +210,21 @@ inline VELQ_ExtFunction hostFunction(const char *name, VELQ_ExtFunctionHandler h
 
 // What one run gave.
 struct RunOutcome {
-  int rc = 0;               // run's return: 0 or -1
-  std::string output;       // everything PRINT wrote
-  std::string result;       // valueText of getResult()
-  int resultType = -1;      // type code of getResult(), -1 when there is none
-  std::string error;        // getErrorText()
+  int rc = 0;           // run's return: 0 or -1
+  std::string output;   // everything PRINT wrote
+  std::string result;   // valueText of getResult()
+  int resultType = -1;  // type code of getResult(), -1 when there is none
+  std::string error;    // getErrorText()
 };
 
 struct RunOptions {
-  std::vector<Const> args;                        // $1, $2, ...
-  std::vector<VELQ_ExtFunction> functions;        // host functions registered for the run
-  VELQ_Environment *environment = nullptr;        // used instead of a new one; the run takes it
-  bool noOutput = false;                          // leave the output stream unset
-  VELQ_VariableSystem *locals = nullptr;          // userLocals; the run takes it
+  std::vector<Const> args;                  // $1, $2, ...
+  std::vector<VELQ_ExtFunction> functions;  // host functions registered for the run
+  VELQ_Environment *environment = nullptr;  // used instead of a new one; the run takes it
+  bool noOutput = false;                    // leave the output stream unset
+  VELQ_VariableSystem *locals = nullptr;    // userLocals; the run takes it
   VELQ_VariableSystem **globalsOut = nullptr;
-  VELQ_VariableSystem *constants = nullptr;       // stays the caller's
+  VELQ_VariableSystem *constants = nullptr;  // stays the caller's
 };
 
 // Runs the program once and collects the outcome.
@@ -219,8 +243,8 @@ inline RunOutcome runProgram(VELQ_Program *program, const RunOptions &options = 
   for (const Const &c : options.args) argv.push_back(c.make());
 
   RunOutcome outcome;
-  outcome.rc = program->run(env, argv.size(), argv.empty() ? nullptr : argv.data(),
-                            options.locals, options.globalsOut, options.constants);
+  outcome.rc = program->run(env, argv.size(), argv.empty() ? nullptr : argv.data(), options.locals,
+                            options.globalsOut, options.constants);
   if (out) {
     fclose(out);
     outcome.output.assign(buffer, size);

@@ -18,17 +18,21 @@ TEST(Run, AProgramWithoutMainFailsWithLineZero) {
 }
 
 TEST(Run, MainIsTheFirstFunctionOfThatName) {
-  ProgramPtr program = buildProgram(
-      {{OP_PUSH_CONST, "not main"}, {OP_RET}, {OP_PUSH_CONST, "main"}, {OP_RET}},
-      {{"other", 0}, {"main", 2}});
+  ProgramPtr program =
+      buildProgram({{OP_PUSH_CONST, "not main"}, {OP_RET}, {OP_PUSH_CONST, "main"}, {OP_RET}},
+                   {{"other", 0}, {"main", 2}});
   EXPECT_EQ(runProgram(program.get()).result, "main");
 }
 
 TEST(Run, ArgumentsAreTheLocalsDollarOneOnwards) {
   RunOptions options;
   options.args = {str("first"), i32(2)};
-  RunOutcome out = run({{OP_PUSH_VAR, "$1"}, {OP_PRINT}, {OP_PUSH_VAR, "$2"}, {OP_PRINT},
-                        {OP_PUSH_VAR, "$3"}, {OP_RET}},
+  RunOutcome out = run({{OP_PUSH_VAR, "$1"},
+                        {OP_PRINT},
+                        {OP_PUSH_VAR, "$2"},
+                        {OP_PRINT},
+                        {OP_PUSH_VAR, "$3"},
+                        {OP_RET}},
                        options);
   EXPECT_EQ(out.rc, 0) << out.error;
   EXPECT_EQ(out.output, "first2");
@@ -47,8 +51,8 @@ TEST(Run, UserLocalsAreTheLocalsOfMainAndGetTheArguments) {
 
 TEST(Run, GlobalsChangedByARunAreRestoredAndHandedOutOnRequest) {
   // main: print g; g = $1; return g
-  ProgramPtr program = buildProgram(
-      {{OP_PUSH_VAR, "g"}, {OP_PRINT}, {OP_PUSH_VAR, "$1"}, {OP_SET, "g"}, {OP_RET}});
+  ProgramPtr program =
+      buildProgram({{OP_PUSH_VAR, "g"}, {OP_PRINT}, {OP_PUSH_VAR, "$1"}, {OP_SET, "g"}, {OP_RET}});
   program->setGlobalVariable("g", new VELQ_Value("old"));
 
   RunOptions options;
@@ -195,7 +199,8 @@ struct WatchedEnvironment : VELQ_Environment {
 TEST(Run, TheProgramDestroysTheEnvironmentItWasGiven) {
   ProgramPtr program = buildProgram({{OP_PUSH_CONST, 1}, {OP_RET}});
   bool destroyed = false;
-  EXPECT_EQ(program->run(new WatchedEnvironment(&destroyed), 0, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(program->run(new WatchedEnvironment(&destroyed), 0, nullptr, nullptr, nullptr, nullptr),
+            0);
   EXPECT_TRUE(destroyed);
   EXPECT_EQ(program->getEnvironment(), nullptr);
   EXPECT_EQ(program->getLocals(), nullptr);
@@ -248,8 +253,8 @@ int32_t runAgain(int32_t, VELQ_Value **, VELQ_Value **result, VELQ_Program *prog
 TEST(Run, ARunFromInsideItsOwnRunIsRefused) {
   RunOptions options;
   options.functions = {hostFunction("again", runAgain, 0)};
-  RunOutcome out = run({{OP_PUSH_CONST, "outer"}, {OP_CALL_EXT, "again", 0}, {OP_PRINT}, {OP_RET}},
-                       options);
+  RunOutcome out =
+      run({{OP_PUSH_CONST, "outer"}, {OP_CALL_EXT, "again", 0}, {OP_PRINT}, {OP_RET}}, options);
   EXPECT_EQ(out.rc, 0) << out.error;
   EXPECT_EQ(out.output, "-1");
   EXPECT_EQ(out.result, "outer");

@@ -19,7 +19,8 @@ void VELQ_Program::execute() {
   nextPosition = currentPosition + 1;
 
   switch (instruction->opCode) {
-    case OP_NOP: break;
+    case OP_NOP:
+      break;
 
     case OP_PUSH_CONST: {
       VELQ_Value *constant = instruction->operand.value;
@@ -53,7 +54,9 @@ void VELQ_Program::execute() {
       break;
     }
 
-    case OP_JMP: nextPosition = instruction->operand.address; break;
+    case OP_JMP:
+      nextPosition = instruction->operand.address;
+      break;
 
     case OP_JZ:
     case OP_JNZ: {
@@ -79,15 +82,23 @@ void VELQ_Program::execute() {
       nextPosition = codeSize;
       break;
 
-    case OP_PRINT: doPrint(); break;
+    case OP_PRINT:
+      doPrint();
+      break;
 
     case OP_CALL:
       nextPosition = instruction->operand.address;
       callFunction(instruction->intOperand);
       break;
-    case OP_CALL_EXT: doCallExternal(instruction->operand.name, instruction->intOperand); break;
-    case OP_BIND: doBind(instruction->operand.name); break;
-    case OP_RET: doReturn(); break;
+    case OP_CALL_EXT:
+      doCallExternal(instruction->operand.name, instruction->intOperand);
+      break;
+    case OP_BIND:
+      doBind(instruction->operand.name);
+      break;
+    case OP_RET:
+      doReturn();
+      break;
     case OP_NRET:
       dataStack->push(new VELQ_Value());
       doReturn();
@@ -116,26 +127,45 @@ void VELQ_Program::execute() {
     case OP_ILIKE:
     case OP_MATCH:
     case OP_IMATCH:
-    case OP_CASE: doBinaryOperation(instruction->opCode); break;
+    case OP_CASE:
+      doBinaryOperation(instruction->opCode);
+      break;
 
     case OP_NEG:
     case OP_NOT:
-    case OP_BITNOT: doUnaryOperation(instruction->opCode); break;
+    case OP_BITNOT:
+      doUnaryOperation(instruction->opCode);
+      break;
 
-    case OP_CAST: doCast(instruction->intOperand); break;
+    case OP_CAST:
+      doCast(instruction->intOperand);
+      break;
 
     case OP_INC:
     case OP_DEC:
     case OP_INCP:
-    case OP_DECP: doVariableStep(instruction->opCode, instruction->operand.name); break;
+    case OP_DECP:
+      doVariableStep(instruction->opCode, instruction->operand.name);
+      break;
 
-    case OP_ARRAY: doArrayDeclare(instruction->operand.name); break;
-    case OP_EGET: doElementGet(); break;
-    case OP_ESET: doElementSet(); break;
-    case OP_AGET: doAttributeGet(instruction->operand.name); break;
-    case OP_ASET: doAttributeSet(instruction->operand.name); break;
+    case OP_ARRAY:
+      doArrayDeclare(instruction->operand.name);
+      break;
+    case OP_EGET:
+      doElementGet();
+      break;
+    case OP_ESET:
+      doElementSet();
+      break;
+    case OP_AGET:
+      doAttributeGet(instruction->operand.name);
+      break;
+    case OP_ASET:
+      doAttributeSet(instruction->operand.name);
+      break;
 
-    default: break;  // an opcode outside the set does nothing
+    default:
+      break;  // an opcode outside the set does nothing
   }
 
   if (currentPosition != VELQ_NO_ADDRESS) currentPosition = nextPosition;

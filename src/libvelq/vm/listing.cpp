@@ -14,7 +14,9 @@ void VELQ_Program::dump(FILE *file) {
     switch (opCode) {
       case OP_JMP:
       case OP_JZ:
-      case OP_JNZ: fprintf(file, "%04X\n", instruction->operand.address); break;
+      case OP_JNZ:
+        fprintf(file, "%04X\n", instruction->operand.address);
+        break;
       case OP_CALL:
         fprintf(file, "%04X, %d\n", instruction->operand.address, instruction->intOperand);
         break;
@@ -46,9 +48,15 @@ void VELQ_Program::dump(FILE *file) {
       case OP_ASET:
         fprintf(file, "%s\n", instruction->operand.name ? instruction->operand.name : "");
         break;
-      case OP_POP: fprintf(file, "%d\n", instruction->intOperand); break;
-      case OP_CAST: fprintf(file, "[%s]\n", VELQ_TypeName(instruction->intOperand)); break;
-      default: fputs("\n", file); break;
+      case OP_POP:
+        fprintf(file, "%d\n", instruction->intOperand);
+        break;
+      case OP_CAST:
+        fprintf(file, "[%s]\n", VELQ_TypeName(instruction->intOperand));
+        break;
+      default:
+        fputs("\n", file);
+        break;
     }
   }
 }

@@ -40,7 +40,7 @@ void VELQ_Program::useModule(VELQ_Program *module, const char *name) {
   uint32_t moduleFunctions = module->functionCount;
   if (n > UINT32_MAX - base || moduleFunctions > UINT32_MAX - functionBase) return;
 
-  instructions = growTo(instructions, (size_t)base + n);
+  reserveCode((size_t)base + n);
   for (uint32_t i = 0; i < n; i++)
     instructions[base + i] = new VELQ_Instruction(module->instructions[i]);
   codeSize = base + n;

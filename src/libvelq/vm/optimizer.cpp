@@ -28,7 +28,8 @@ void VELQ_Program::optimize() {
   for (uint32_t i = 0; i < codeSize; i++) {
     VELQ_Instruction *instruction = instructions[i];
     if (isJump(instruction->opCode))
-      instruction->operand.address = (uint32_t)getFinalJumpDestination(instruction->operand.address);
+      instruction->operand.address =
+          (uint32_t)getFinalJumpDestination(instruction->operand.address);
   }
 
   // JZ and JNZ stay even when they lead to the next instruction: they pop their condition.
@@ -40,7 +41,8 @@ void VELQ_Program::optimize() {
       continue;
     }
     delete instruction;
-    memmove(&instructions[j], &instructions[j + 1], (codeSize - j - 1) * sizeof(VELQ_Instruction *));
+    memmove(&instructions[j], &instructions[j + 1],
+            (codeSize - j - 1) * sizeof(VELQ_Instruction *));
     codeSize--;
     // Everything behind the deleted jump moved down by one. An unresolved target keeps
     // VELQ_NO_ADDRESS, so that the jump still stops the run when it is taken.

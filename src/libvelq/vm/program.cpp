@@ -1,6 +1,5 @@
 // The program image and a run of it: construction, run with its set-up and clean-up,
 // globals, tracing, and the two basic building operations.
-#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -31,7 +30,8 @@ VELQ_Program::VELQ_Program()
       modules(nullptr),
       result(nullptr),
       errorText(nullptr),
-      nextPosition(0) {}
+      nextPosition(0),
+      codeCapacity(0) {}
 
 VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
@@ -168,16 +168,21 @@ void VELQ_Program::trace(int level, const char *text) {
 }
 
 // The code array grows by half its size when full rather than by one slot, so that
-// building a long program does not copy the array once per instruction. How much room
-// the block has is asked of the allocator, since merging modules reallocates the array
-// to its exact size.
+// building a long program does not copy the array once per instruction.
+void VELQ_Program::reserveCode(size_t slots) {
+  if (slots <= codeCapacity) return;
+  size_t grown = (size_t)codeCapacity + codeCapacity / 2 + 16;
+  if (grown < slots) grown = slots;
+  VELQ_Instruction **block =
+      (VELQ_Instruction **)realloc(instructions, grown * sizeof(VELQ_Instruction *));
+  if (!block) abort();
+  instructions = block;
+  codeCapacity = grown;
+}
+
 void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
   if (!instruction) return;
-  size_t needed = ((size_t)codeSize + 1) * sizeof(VELQ_Instruction *);
-  if (!instructions || malloc_usable_size(instructions) < needed) {
-    size_t slots = (size_t)codeSize + codeSize / 2 + 16;
-    instructions = (VELQ_Instruction **)realloc(instructions, slots * sizeof(VELQ_Instruction *));
-  }
+  reserveCode((size_t)codeSize + 1);
   instructions[codeSize++] = instruction;
 }
 
