@@ -173,6 +173,12 @@ private:
   // Makes room for at least slots instructions in the code array.
   void reserveCode(size_t slots);
   uint32_t codeCapacity;
+
+  // Position of the first function record named name, or VELQ_NO_ADDRESS.
+  uint32_t findFunctionRecord(const char *name);
+  void forgetFunctionIndex();
+  struct FunctionIndex;
+  FunctionIndex *functionIndex;
 };
 
 #endif

@@ -33,13 +33,6 @@ void VELQ_Program::callFunction(int argc) {
   }
 }
 
-unsigned long VELQ_Program::getFunctionAddress(const char *name) {
-  if (!name) return VELQ_NO_ADDRESS;
-  for (uint32_t i = 0; i < functionCount; i++)
-    if (strcmp(functions[i].name, name) == 0) return functions[i].address;
-  return VELQ_NO_ADDRESS;
-}
-
 // An external function of that name first, then a script function.
 void VELQ_Program::doCallExternal(const char *name, int argc) {
   VELQ_ExtFunction *function = environment->findFunction(name);

@@ -31,11 +31,13 @@ VELQ_Program::VELQ_Program()
       result(nullptr),
       errorText(nullptr),
       nextPosition(0),
-      codeCapacity(0) {}
+      codeCapacity(0),
+      functionIndex(nullptr) {}
 
 VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
   free(instructions);
+  forgetFunctionIndex();
   delete dataStack;
   delete controlStack;
   delete constants;
@@ -99,13 +101,11 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
     }
   }
   if (ready) {
-    const VELQ_Function *mainFunction = nullptr;
-    for (uint32_t i = 0; i < functionCount && !mainFunction; i++)
-      if (strcmp(functions[i].name, "main") == 0) mainFunction = &functions[i];
-    if (!mainFunction) {
+    unsigned long mainAddress = getFunctionAddress("main");
+    if (mainAddress == VELQ_NO_ADDRESS) {
       error(VELQ_ERR_NO_MAIN);
     } else {
-      currentPosition = mainFunction->address;
+      currentPosition = (uint32_t)mainAddress;
       while (currentPosition < codeSize) execute();
       if (currentPosition != VELQ_NO_ADDRESS) result = (VELQ_Value *)dataStack->pop();
     }
@@ -141,6 +141,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
   moduleCount = 0;
   for (uint32_t i = savedCodeSize; i < codeSize; i++) delete instructions[i];
   codeSize = savedCodeSize;
+  if (functionCount != savedFunctionCount) forgetFunctionIndex();
   functionCount = savedFunctionCount;
 
   return currentPosition != VELQ_NO_ADDRESS ? 0 : -1;
@@ -184,23 +185,6 @@ void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
   if (!instruction) return;
   reserveCode((size_t)codeSize + 1);
   instructions[codeSize++] = instruction;
-}
-
-int VELQ_Program::addFunction(const char *name, unsigned long address, char *text) {
-  if (!name) return 0;
-  for (uint32_t i = 0; i < functionCount; i++) {
-    if (strcmp(functions[i].name, name) == 0) {
-      if (text) sprintf(text, "Duplicate function name: \"%s\"", name);
-      return 0;
-    }
-  }
-  functions = (VELQ_Function *)realloc(functions, (functionCount + 1) * sizeof(VELQ_Function));
-  VELQ_Function *record = &functions[functionCount++];
-  memset(record->name, 0, sizeof record->name);
-  strncpy(record->name, name, sizeof record->name - 1);
-  uint32_t start = (uint32_t)address;
-  record->address = start == VELQ_NO_ADDRESS ? codeSize : start;
-  return 1;
 }
 
 // Constants shadow globals, globals shadow locals; an unknown name becomes a local.
