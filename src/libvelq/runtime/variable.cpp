@@ -57,8 +57,13 @@ VELQ_VariableSystem::~VELQ_VariableSystem() {
 
 VELQ_Variable *VELQ_VariableSystem::find(const char *name) const {
   if (!name) return nullptr;
-  for (uint32_t i = 0; i < count; i++)
-    if (strcmp(items[i]->getName(), name) == 0) return items[i];
+  // Names mostly differ in their first byte; comparing it first spares a call per
+  // variable on the hot path of every variable access.
+  const char first = name[0];
+  for (uint32_t i = 0; i < count; i++) {
+    const char *candidate = items[i]->getName();
+    if (candidate[0] == first && strcmp(candidate, name) == 0) return items[i];
+  }
   return nullptr;
 }
 
