@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compile_state.h"
+#include "lexer.h"
 #include "velq.h"
 
 namespace {
@@ -276,6 +277,31 @@ TEST(CompileLines, CarriageReturnLineFeedCountsLikeLineFeed) {
 }
 
 // ---- Limits ----
+
+// A recorded message, line prefix included, holds at most 1023 characters: one that
+// fits is kept whole, a longer one is cut there. Later messages are dropped.
+TEST(CompileLimits, RecordedMessageIsCutAt1023Characters) {
+  const std::string prefix = "Error in line 1: ";
+  const size_t room = VELQ_COMPILE_MESSAGE_SIZE - 1 - prefix.size();
+  struct Case {
+    size_t messageLength;
+    size_t recordedLength;
+  } cases[] = {{room, VELQ_COMPILE_MESSAGE_SIZE - 1},
+               {room + 1, VELQ_COMPILE_MESSAGE_SIZE - 1},
+               {5000, VELQ_COMPILE_MESSAGE_SIZE - 1},
+               {3, prefix.size() + 3}};
+  for (const Case &c : cases) {
+    VELQ_CompileState state;
+    state.lexer = new VELQ_Lexer(&state, "x");
+    std::string message(c.messageLength, 'm');
+    state.error(message.c_str());
+    state.error("second");
+    ASSERT_NE(state.errorText, nullptr);
+    std::string recorded = state.errorText;
+    EXPECT_EQ(recorded.size(), c.recordedLength) << c.messageLength;
+    EXPECT_EQ(recorded, (prefix + message).substr(0, c.recordedLength)) << c.messageLength;
+  }
+}
 
 // The parse stack holds at most 9999 entries: a function body of 9992 statements fits,
 // one more does not. Deep nesting ends with the same message, never with a crash.

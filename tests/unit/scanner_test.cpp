@@ -96,6 +96,12 @@ const TokenCase numberCases[] = {
     {"-1UL", "T_UINT64 18446744073709551615 | $end"},
     {"4294967295U", "T_UINT32 4294967295 | $end"},
     {"4294967296U", "T_UINT32 4294967295 | $end"},
+    {"0x1FFFFFFFFU", "T_UINT32 4294967295 | $end"},
+    // A negative text negates the magnitude modulo 2^32 once that fits in 32 bits,
+    // and saturates first when it does not.
+    {"-4294967295U", "T_UINT32 1 | $end"},
+    {"-4294967296U", "T_UINT32 4294967295 | $end"},
+    {"-18446744073709551615UL", "T_UINT64 1 | $end"},
     {"18446744073709551616UL", "T_UINT64 18446744073709551615 | $end"},
     {"5u", "T_INT32 5 | T_IDENTIFIER u | $end"},
     {"5l", "T_INT32 5 | T_IDENTIFIER l | $end"},

@@ -129,7 +129,14 @@ void VELQ_CodeGen::expressionStatement() { append(new VELQ_Instruction(line(), O
 
 void VELQ_CodeGen::emptyStatement() { emit(OP_NOP); }
 
+// The keyword is recognised before its value is parsed, so a return from inside
+// switches can first drop their values under test. Left on the data stack, they would
+// lie under the returned value, and the caller's next operator would take one as its
+// operand (f(1) + f(1) would add a value under test). An exit ends the run with the
+// value on top, so it needs nothing.
 VELQ_Instruction *VELQ_CodeGen::statementKeyword(int opCode) {
+  uint32_t switches = opCode == OP_RET ? state->switchesOpen() : 0;
+  if (switches > 0) append(new VELQ_Instruction(line(), OP_POP, (int)switches));
   return new VELQ_Instruction(line(), opCode);
 }
 

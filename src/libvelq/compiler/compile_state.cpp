@@ -63,6 +63,12 @@ void VELQ_CompileState::leaveSwitch() {
 
 uint32_t VELQ_CompileState::switchesInLoop() const { return openSwitches.back(); }
 
+uint32_t VELQ_CompileState::switchesOpen() const {
+  uint32_t total = 0;
+  for (uint32_t count : openSwitches) total += count;
+  return total;
+}
+
 uint32_t VELQ_CompileState::peekAddr() const {
   return addrStack->getSize() > 0 ? itemAddress(addrStack->peek()) : VELQ_NO_ADDRESS;
 }

@@ -43,6 +43,9 @@ class VELQ_CompileState {
   void enterSwitch();
   void leaveSwitch();
   uint32_t switchesInLoop() const;
+  // All switches still open in the function being compiled, inside loops or not. A
+  // return leaves them all, so it must first drop every value under test.
+  uint32_t switchesOpen() const;
 
   // One queue of "break" placeholders per open loop or switch, innermost on top.
   void openBreakScope();
