@@ -30,8 +30,11 @@ public:
   int32_t getRefCount() const { return refCount; }
   int32_t getSize() const { return size; }
   int32_t getAllocated() const { return allocated; }
-  // The element slot at position i (0 <= i < size), in ascending index order.
-  const ArrayElement *getElement(int32_t position) const { return &elements[position]; }
+  // The element slot at position i (0 <= i < size), in ascending index order; null for
+  // a position outside that range.
+  const ArrayElement *getElement(int32_t position) const {
+    return position >= 0 && position < size ? &elements[position] : nullptr;
+  }
 
 private:
   int32_t refCount;

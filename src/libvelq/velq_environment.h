@@ -49,7 +49,10 @@ public:
   VELQ_Library *getLibrary() const { return library; }
 
   uint32_t getFunctionCount() const { return functionCount; }
-  const VELQ_ExtFunction *getFunction(uint32_t i) const { return &functions[i]; }
+  // The record at position i; null beyond the function count.
+  const VELQ_ExtFunction *getFunction(uint32_t i) const {
+    return i < functionCount ? &functions[i] : nullptr;
+  }
 
 private:
   uint32_t functionCount;

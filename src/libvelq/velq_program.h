@@ -104,12 +104,15 @@ public:
   VELQ_Instruction *getInstruction(unsigned long address) const {
     return address < codeSize ? instructions[address] : nullptr;
   }
+  // The records and names by position; null for a position beyond the count.
   uint32_t getFunctionCount() const { return functionCount; }
-  const VELQ_Function *getFunction(uint32_t i) const { return &functions[i]; }
+  const VELQ_Function *getFunction(uint32_t i) const {
+    return i < functionCount ? &functions[i] : nullptr;
+  }
   uint32_t getPreloadCount() const { return preloadCount; }
-  const char *getPreload(uint32_t i) const { return preloadList[i]; }
+  const char *getPreload(uint32_t i) const { return i < preloadCount ? preloadList[i] : nullptr; }
   uint32_t getModuleCount() const { return moduleCount; }
-  const VELQ_Module *getModule(uint32_t i) const { return &modules[i]; }
+  const VELQ_Module *getModule(uint32_t i) const { return i < moduleCount ? &modules[i] : nullptr; }
   VELQ_VariableSystem *getConstants() const { return constants; }
   VELQ_VariableSystem *getGlobals() const { return globals; }
   // During a run: the innermost frame's locals and the environment; null otherwise.

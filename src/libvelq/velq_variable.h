@@ -42,7 +42,7 @@ public:
   bool isConstant() const { return constant; }
 
   uint32_t getCount() const { return count; }
-  VELQ_Variable *getVariable(uint32_t i) const { return items[i]; }
+  VELQ_Variable *getVariable(uint32_t i) const { return i < count ? items[i] : nullptr; }
 
 private:
   uint32_t count;

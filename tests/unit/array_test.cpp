@@ -34,6 +34,16 @@ TEST(Array, NewArrayIsEmptyAndUnused) {
   EXPECT_NE(array.isUnused(), 0);
 }
 
+TEST(Array, GetElementAnswersOnlyForSlotsInUse) {
+  VELQ_Array array;
+  EXPECT_EQ(array.getElement(0), nullptr);
+  array.set(3, new VELQ_Value((int32_t)3));
+  ASSERT_NE(array.getElement(0), nullptr);
+  EXPECT_EQ(array.getElement(0)->index, 3);
+  for (int32_t position : {1, -1, 31, INT32_MAX, INT32_MIN})  // allocated or not, unused
+    EXPECT_EQ(array.getElement(position), nullptr) << position;
+}
+
 TEST(Array, SetKeepsSlotsSortedAndReplacesInPlace) {
   CountingClass klass;
   int tagA, tagB, tagC, tagD;
@@ -188,6 +198,33 @@ TEST(Array, CopySharesNestedArraysAndHostData) {
   delete copy;
   EXPECT_EQ(klass.deletionsOf(&data), 1);
   EXPECT_EQ(klass.deletionsOf(&nestedTag), 1);  // the nested array went with its last value
+}
+
+// Arrays nested a million deep, as a host can build them, are released without one level of
+// the machine stack per level of nesting, whether the outer array goes with its last value
+// or is deleted directly; the elements along the way are destroyed too.
+TEST(Array, DeeplyNestedArraysAreReleasedWithoutExhaustingTheStack) {
+  const int depth = 1000000;
+  for (bool throughValue : {true, false}) {
+    SCOPED_TRACE(throughValue ? "last value goes" : "deleted directly");
+    CountingClass klass;
+    int innermostTag;
+    VELQ_Array *outer = new VELQ_Array();
+    VELQ_Array *array = outer;
+    for (int level = 0; level < depth; level++) {
+      VELQ_Array *nested = new VELQ_Array();
+      array->set(0, new VELQ_Value(nested));
+      array->set(1, new VELQ_Value((int32_t)level));
+      array = nested;
+    }
+    array->set(0, newProbe(&klass, &innermostTag));
+    if (throughValue) {
+      delete new VELQ_Value(outer);
+    } else {
+      delete outer;
+    }
+    EXPECT_EQ(klass.deletionsOf(&innermostTag), 1);
+  }
 }
 
 TEST(Array, DestroyingTheArrayDestroysItsValues) {

@@ -100,6 +100,8 @@ TEST(ElementTest, IndexTypes) {
 }
 
 TEST(ElementTest, Errors) {
+  // A host can hand over an array value that holds no array at all.
+  Const noArray{[] { return new VELQ_Value(static_cast<VELQ_Array *>(nullptr)); }};
   const struct {
     const char *what;
     std::vector<Op> code;
@@ -131,6 +133,15 @@ TEST(ElementTest, Errors) {
        errorText(24, kNotArray)},
       {"store of a real index",
        {pushConst(arrayWithTwo()), {OP_PUSH_CONST, 2.0}, {OP_PUSH_CONST, 1}, {OP_ESET}},
+       errorText(23, kIndex)},
+      {"read without an array",
+       {pushConst(noArray), {OP_PUSH_CONST, 0}, atLine(3, {OP_EGET})},
+       errorText(6, kInternal, 3)},
+      {"store without an array",
+       {pushConst(noArray), {OP_PUSH_CONST, 0}, {OP_PUSH_CONST, 1}, {OP_ESET}},
+       errorText(6, kInternal)},
+      {"store without an array: index checked first",
+       {pushConst(noArray), {OP_PUSH_CONST, "i"}, {OP_PUSH_CONST, 1}, {OP_ESET}},
        errorText(23, kIndex)},
       {"read with one value", {pushConst(arrayWithTwo()), {OP_EGET}}, errorText(1, kUnderflow)},
       {"read of nothing", {{OP_EGET}}, errorText(1, kUnderflow)},
@@ -287,6 +298,80 @@ TEST(CopyForStoreTest, CopiesValuesAndWholeArrays) {
   delete stored;
 }
 
+// An array that two elements share is copied for each of them: the copy shares nothing.
+TEST(CopyForStoreTest, AnArrayReachedTwiceIsCopiedTwice) {
+  VELQ_Array *shared = new VELQ_Array();
+  shared->set(0, new VELQ_Value("shared"));
+  VELQ_Value source(new VELQ_Array());
+  source.getValueAsArray()->set(0, new VELQ_Value(shared));
+  source.getValueAsArray()->set(1, new VELQ_Value(shared));
+  VELQ_Value *stored = StoreProbe::copyForStore(&source);
+  VELQ_Array *first = stored->getValueAsArray()->get(0)->getValueAsArray();
+  VELQ_Array *second = stored->getValueAsArray()->get(1)->getValueAsArray();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, shared);
+  EXPECT_NE(second, shared);
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(second->get(0)->getValueAsCString(), "shared");
+  EXPECT_EQ(shared->getRefCount(), 2);
+  delete stored;
+}
+
+// A host can make a ring: an array holding a value that refers to itself, directly or
+// through another array. Copying it must end; the element that leads back into the ring
+// is copied as null, and the copy holds no reference to the host's arrays.
+TEST(CopyForStoreTest, ARingOfArraysIsCopiedWithoutTheRing) {
+  VELQ_Array *ring = new VELQ_Array();
+  VELQ_Array *link = new VELQ_Array();
+  VELQ_Value *holder = new VELQ_Value(ring);
+  ring->set(0, new VELQ_Value(ring));  // the ring itself
+  ring->set(1, new VELQ_Value(link));
+  ring->set(2, new VELQ_Value("kept"));
+  link->set(0, new VELQ_Value(ring));  // back through another array
+  link->set(1, new VELQ_Value("link"));
+  ASSERT_EQ(ring->getRefCount(), 3);
+
+  VELQ_Value *stored = StoreProbe::copyForStore(holder);
+  VELQ_Array *copy = stored->getValueAsArray();
+  EXPECT_TRUE(copy->get(0)->isNull());
+  EXPECT_STREQ(copy->get(2)->getValueAsCString(), "kept");
+  VELQ_Array *linkCopy = copy->get(1)->getValueAsArray();
+  ASSERT_NE(linkCopy, nullptr);
+  EXPECT_NE(linkCopy, link);
+  EXPECT_TRUE(linkCopy->get(0)->isNull());
+  EXPECT_STREQ(linkCopy->get(1)->getValueAsCString(), "link");
+  EXPECT_EQ(ring->getRefCount(), 3);  // the copy took no reference
+  delete stored;
+
+  // The ring is the host's to break: drop the references it holds on itself.
+  link->set(0, nullptr);
+  ring->set(0, nullptr);
+  delete holder;
+}
+
+// Nesting far deeper than the machine stack could follow is copied in time proportional to
+// its depth.
+TEST(CopyForStoreTest, DeepNestingIsCopied) {
+  const int depth = 200000;
+  VELQ_Value source(new VELQ_Array());
+  VELQ_Array *array = source.getValueAsArray();
+  for (int level = 0; level < depth; level++) {
+    VELQ_Array *nested = new VELQ_Array();
+    array->set(0, new VELQ_Value(nested));
+    array = nested;
+  }
+  array->set(0, new VELQ_Value("bottom"));
+  VELQ_Value *stored = StoreProbe::copyForStore(&source);
+  const VELQ_Array *copy = stored->getValueAsArray();
+  for (int level = 0; level < depth; level++) {
+    ASSERT_EQ(copy->get(0)->getValueAsArray()->getRefCount(), 1) << level;
+    copy = copy->get(0)->getValueAsArray();
+  }
+  EXPECT_STREQ(copy->get(0)->getValueAsCString(), "bottom");
+  delete stored;
+}
+
 // A host class with a readable and writable attribute x and a read-only attribute y.
 struct Point {
   int32_t x;
@@ -383,6 +468,19 @@ TEST_F(AttributeTest, Errors) {
     EXPECT_EQ(out.error, c.error) << c.what;
   }
   EXPECT_EQ(point.x, 3) << "no refused write reached the object";
+}
+
+// An instruction built without an attribute name asks the class about the empty name; the
+// class is never handed a null name.
+TEST_F(AttributeTest, AMissingAttributeNameIsTheEmptyName) {
+  for (int opCode : {OP_AGET, OP_ASET}) {
+    ProgramPtr program = buildProgram({pushConst(pointValue())});
+    if (opCode == OP_ASET) appendCode(program.get(), {{OP_PUSH_CONST, 1}});
+    program->addInstruction(new VELQ_Instruction(4, opCode));
+    appendCode(program.get(), {{OP_RET}});
+    RunOutcome out = runProgram(program.get());
+    EXPECT_EQ(out.error, errorText(15, kUnknownAttribute, 4)) << opCode;
+  }
 }
 
 }  // namespace

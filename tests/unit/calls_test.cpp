@@ -34,6 +34,20 @@ int32_t failsAfterStoring(int32_t, VELQ_Value **, VELQ_Value **result, VELQ_Prog
   *result = new VELQ_Value("dropped");
   return 4;
 }
+// Break the contract: store the argument itself as the result, which the stack still owns.
+int32_t returnsItsArgument(int32_t, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *) {
+  *result = argv[0];
+  return 0;
+}
+int32_t endsTheRunWithItsArgument(int32_t, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *) {
+  *result = argv[0];
+  return -1;
+}
+int32_t failsAfterStoringItsArgument(int32_t, VELQ_Value **argv, VELQ_Value **result,
+                                     VELQ_Program *) {
+  *result = argv[0];
+  return 13;
+}
 // Joins its arguments' texts in order, with the argument count in front: "3:abc".
 int32_t joinArguments(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *) {
   std::string joined = std::to_string(argc) + ":";
@@ -246,6 +260,12 @@ TEST(Calls, HandlerReturnCodesDecideHowTheCallEnds) {
       {failsWith13, -1, "", "", "Error 13 in line 2: Cannot do automatic type cast"},
       {failsWith77, -1, "", "", "Error 77 in line 2: Unknown error code"},
       {failsAfterStoring, -1, "", "", "Error 4 in line 2: Bad arithmetic conversion"},
+      // The argument stored as the result is neither destroyed with the arguments nor
+      // left on the stack twice.
+      {returnsItsArgument, 0, "arg", "later", ""},
+      {endsTheRunWithItsArgument, 0, "", "arg", ""},
+      {failsAfterStoringItsArgument, -1, "", "",
+       "Error 13 in line 2: Cannot do automatic type cast"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.result + c.error);

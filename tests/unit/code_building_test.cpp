@@ -57,6 +57,72 @@ TEST(Instruction, CopiesOwnTheirNamesAndConstants) {
   }
 }
 
+TEST(Instruction, ACopyOfNothingIsANop) {
+  VELQ_Instruction copy(static_cast<const VELQ_Instruction *>(nullptr));
+  EXPECT_EQ(copy.opCode, OP_NOP);
+  EXPECT_EQ(copy.intOperand, 0);
+  EXPECT_EQ(copy.sourceLine, 0);
+  EXPECT_EQ(copy.operand.value, nullptr);
+}
+
+// An operand of another kind than the opcode takes is released by the constructor, never
+// kept to be read or freed as the wrong thing: a value or name opcode gets no operand, a
+// jump no address. Running and destroying such instructions is then harmless (the
+// sanitizers watch).
+TEST(Instruction, AnOperandOfTheWrongKindIsDropped) {
+  VELQ_Instruction constantAsAddress(1, OP_PUSH_CONST, (unsigned long)5);
+  EXPECT_EQ(constantAsAddress.operand.value, nullptr);
+  VELQ_Instruction nameAsAddress(1, OP_PUSH_VAR, (unsigned long)5);
+  EXPECT_EQ(nameAsAddress.operand.name, nullptr);
+  VELQ_Instruction nameAsConstant(1, OP_PUSH_CONST, strdup("x"));
+  EXPECT_EQ(nameAsConstant.operand.value, nullptr);
+  VELQ_Instruction callAsConstant(1, OP_CALL_EXT, new VELQ_Value(1));
+  EXPECT_EQ(callAsConstant.operand.name, nullptr);
+  VELQ_Instruction valueAsJump(1, OP_JMP, new VELQ_Value(1));
+  EXPECT_EQ(valueAsJump.operand.address, VELQ_NO_ADDRESS);
+  VELQ_Instruction nameAsCall(1, OP_CALL, strdup("f"), 2);
+  EXPECT_EQ(nameAsCall.operand.address, VELQ_NO_ADDRESS);
+  EXPECT_EQ(nameAsCall.intOperand, 2);
+  VELQ_Instruction nameForNop(1, OP_NOP, strdup("n"));
+  VELQ_Instruction valueForUnknown(1, 99, new VELQ_Value("v"));
+  EXPECT_EQ(valueForUnknown.operand.value, nullptr);
+
+  // A program of such instructions runs: both PUSH_CONSTs push null (null == null is 1),
+  // SET and PUSH_VAR name the same variable, the empty name; a jump without an address
+  // lists as unresolved.
+  ProgramPtr program(new VELQ_Program());
+  program->addInstruction(new VELQ_Instruction(1, OP_PUSH_CONST, strdup("x")));
+  program->addInstruction(new VELQ_Instruction(1, OP_PUSH_CONST, (unsigned long)7));
+  program->addInstruction(new VELQ_Instruction(1, OP_EQ));
+  program->addInstruction(new VELQ_Instruction(1, OP_SET, (unsigned long)7));
+  program->addInstruction(new VELQ_Instruction(1, OP_POP, 1));
+  program->addInstruction(new VELQ_Instruction(1, OP_PUSH_VAR, new VELQ_Value(2)));
+  program->addInstruction(new VELQ_Instruction(1, OP_RET));
+  program->addInstruction(new VELQ_Instruction(1, OP_JMP, strdup("target")));
+  char message[128];
+  program->addFunction("main", 0, message);
+  RunOutcome out = runProgram(program.get());
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(out.result, "1");
+  std::string text = listing(program.get());
+  EXPECT_EQ(text.substr(text.rfind("0007")), "0007  JMP     FFFFFFFF\n");
+}
+
+// The read accessors of the program image answer null for a position beyond their count.
+TEST(CodeBuilding, ReadAccessorsAnswerNullBeyondTheirCounts) {
+  ProgramPtr program = buildProgram({{OP_NRET}});
+  program->addPreload(strdup("module"));
+  EXPECT_NE(program->getFunction(0), nullptr);
+  EXPECT_NE(program->getPreload(0), nullptr);
+  EXPECT_NE(program->getInstruction(0), nullptr);
+  for (uint32_t beyond : {1u, 1000u, UINT32_MAX}) {
+    EXPECT_EQ(program->getFunction(beyond), nullptr);
+    EXPECT_EQ(program->getPreload(beyond), nullptr);
+    EXPECT_EQ(program->getInstruction(beyond), nullptr);
+  }
+  EXPECT_EQ(program->getModule(0), nullptr);  // modules are merged during runs only
+}
+
 TEST(CodeBuilding, AddFunctionRefusesDuplicatesAndPlacesFunctions) {
   ProgramPtr program = buildProgram({{OP_NOP}, {OP_NOP}, {OP_NOP}}, {});
   char message[256] = "";

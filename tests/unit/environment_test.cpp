@@ -62,6 +62,7 @@ TEST(Environment, FindFunctionComparesWholeNamesExactly) {
   ASSERT_NE(env.findFunction("abs"), nullptr);
   EXPECT_EQ(env.findFunction("abs")->handler, VELQ_BuiltinFunctions[1].handler);
   EXPECT_EQ(env.findFunction("SecondsToUptime"), env.getFunction(29));
+  EXPECT_EQ(env.getFunction(30), nullptr);  // beyond the table
   const char *missing[] = {"ABS", "Abs", "ab", "absx", "", "secondstouptime"};
   for (const char *name : missing) EXPECT_EQ(env.findFunction(name), nullptr) << "'" << name << "'";
   EXPECT_EQ(env.findFunction(nullptr), nullptr);
@@ -108,6 +109,29 @@ TEST(Environment, ANameFillingTheWholeFieldIsCutTo63Characters) {
   std::string longest(63, 'n');
   EXPECT_NE(env.findFunction(longest.c_str()), nullptr);
   EXPECT_EQ(env.findFunction(std::string(64, 'n').c_str()), nullptr);
+}
+
+// Records taken from the environment's own table are copied although registering moves
+// the table; a count reaching past the table's end takes the records up to that end.
+TEST(Environment, RecordsOfItsOwnTableCanBeRegisteredAgain) {
+  const struct {
+    uint32_t first;  // index of the first record handed back
+    unsigned long count;
+    uint32_t added;
+  } cases[] = {{0, 31, 31}, {27, 3, 3}, {30, 1, 1}, {28, 1000, 3}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.first);
+    VELQ_Environment env;
+    std::vector<VELQ_ExtFunction> own = {hostFunction("seven", hostSeven, 0)};
+    env.registerFunctionSet(own.size(), own.data());
+    env.registerFunctionSet(c.count, env.getFunction(c.first));
+    ASSERT_EQ(env.getFunctionCount(), 31 + c.added);
+    for (uint32_t i = 0; i < c.added; i++) {
+      EXPECT_STREQ(env.getFunction(31 + i)->name, env.getFunction(c.first + i)->name);
+      EXPECT_EQ(env.getFunction(31 + i)->handler, env.getFunction(c.first + i)->handler);
+      EXPECT_EQ(env.getFunction(31 + i)->argCount, env.getFunction(c.first + i)->argCount);
+    }
+  }
 }
 
 TEST(Environment, StreamsAndLibraryAreKeptNotOwned) {

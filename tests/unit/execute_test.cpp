@@ -71,6 +71,24 @@ TEST(Execute, PushVarOfAnUnknownNamePushesNullAndCreatesOneLocal) {
   EXPECT_EQ(out.result, "1");
 }
 
+// Instructions a host built without a name all name one variable, the empty name, instead
+// of each use creating a variable of its own.
+TEST(Execute, AMissingVariableNameIsTheEmptyName) {
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, 5}});
+  for (int opCode : {OP_SET, OP_INC, OP_BIND, OP_PUSH_VAR})
+    program->addInstruction(new VELQ_Instruction(1, opCode));
+  appendCode(program.get(), {{OP_PRINT}, {OP_PRINT}, {OP_PUSH_VAR, ""}, {OP_PRINT}});
+  appendCode(program.get(), {{OP_CALL_EXT, "locals", 0}, {OP_RET}});
+  RunOptions options;
+  options.functions = {hostFunction("locals", localCount, 0)};
+  options.args = {str("arg")};
+  RunOutcome out = runProgram(program.get(), options);
+  EXPECT_EQ(out.error, "");
+  // SET stored 5 under the empty name, INC pushed that 5, BIND replaced it by $1's value.
+  EXPECT_EQ(out.output, "arg5arg");
+  EXPECT_EQ(out.result, "2");  // $1 and the empty name
+}
+
 TEST(Execute, VariablesAreFoundInConstantsThenGlobalsThenLocals) {
   ProgramPtr program = buildProgram({{OP_PUSH_VAR, "v"}, {OP_PRINT}, {OP_PUSH_VAR, "w"}, {OP_RET}});
   program->getConstants()->create("v", new VELQ_Value("const"));

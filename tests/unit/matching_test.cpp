@@ -251,6 +251,24 @@ TEST(CaseTest, ConversionsStick) {
   EXPECT_EQ(program->getInstruction(5)->operand.value->getDataType(), DTYPE_REAL);
 }
 
+// A CASE built without a constant compares as the null constant: PUSH_CONST pushes null for
+// a missing constant and the listing shows it as <null>, so CASE must not read it as a
+// missing operand.
+TEST(CaseTest, AMissingConstantIsNull) {
+  const struct {
+    Const tested;
+    const char *result;
+  } cases[] = {{null(), "1"}, {i32(0), "0"}, {str("x"), "0"}};
+  for (const auto &c : cases) {
+    ProgramPtr program = buildProgram({{OP_PUSH_CONST, c.tested}});
+    program->addInstruction(new VELQ_Instruction(1, OP_CASE, static_cast<VELQ_Value *>(nullptr)));
+    appendCode(program.get(), {{OP_PRINT}, {OP_RET}});
+    RunOutcome out = runProgram(program.get());
+    EXPECT_EQ(out.error, "") << c.result;
+    EXPECT_EQ(out.output, c.result);
+  }
+}
+
 TEST(CaseTest, Errors) {
   RunOutcome empty = run({atLine(2, {OP_CASE, 1}), {OP_RET}});
   EXPECT_EQ(empty.error, errorText(1, "Data stack underflow", 2));

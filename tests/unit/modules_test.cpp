@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,6 +247,52 @@ TEST(Modules, AModuleFileNameIsCutTo259Characters) {
   unlink(cutFile.c_str());
   unlink((exact + ".velq").c_str());
   rmdir(folder.c_str());
+  ASSERT_EQ(chdir(previous), 0);
+  rmdir(dir);
+}
+
+// Only regular files are read as modules: a FIFO of the module's name would make the
+// load wait for a writer without end, and a folder or a device holds no script. Should
+// the load wait all the same, the test writes a module into the FIFO to release it, so
+// that it fails instead of hanging.
+TEST(Modules, OnlyARegularFileIsReadAsAModule) {
+  char dir[] = "/tmp/velq_modules_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir), 0);
+  ASSERT_EQ(mkfifo("pipe.velq", 0600), 0);
+  ASSERT_EQ(mkdir("folder.velq", 0700), 0);
+  ASSERT_EQ(symlink("/dev/zero", "device.velq"), 0);
+  ASSERT_TRUE(writeFile("real.velq", "sub f() { return 1; }"));
+  ASSERT_EQ(symlink("real.velq", "linked.velq"), 0);
+
+  const struct {
+    const char *name;
+    int result;
+  } cases[] = {{"pipe", 0}, {"folder", 0}, {"device", 0}, {"real", 1}, {"linked", 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramPtr program = user20();
+    VELQ_Environment env;
+    auto loading =
+        std::async(std::launch::async, [&] { return env.useModule(program.get(), c.name); });
+    if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "the load waits for the FIFO";
+      FILE *writer = fopen("pipe.velq", "w");
+      if (writer) {
+        fputs("sub f() { return 1; }", writer);
+        fclose(writer);
+      }
+    }
+    EXPECT_EQ(loading.get(), c.result);
+  }
+
+  unlink("linked.velq");
+  unlink("real.velq");
+  unlink("device.velq");
+  rmdir("folder.velq");
+  unlink("pipe.velq");
   ASSERT_EQ(chdir(previous), 0);
   rmdir(dir);
 }

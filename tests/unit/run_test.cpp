@@ -74,6 +74,71 @@ TEST(Run, GlobalsChangedByARunAreRestoredAndHandedOutOnRequest) {
   delete globalsOut;
 }
 
+namespace {
+
+// Code that stores "changed" into element 0 of the array variable name.
+std::vector<Op> storeChanged(const char *name) {
+  return {
+      {OP_PUSH_VAR, name}, {OP_PUSH_CONST, 0}, {OP_PUSH_CONST, "changed"}, {OP_ESET}, {OP_POP, 1}};
+}
+
+// The text of element 0 of the array a variable holds.
+std::string firstElement(VELQ_VariableSystem *system, const char *name) {
+  VELQ_Variable *variable = system ? system->find(name) : nullptr;
+  VELQ_Array *array = variable ? variable->getValue()->getValueAsArray() : nullptr;
+  return array && array->get(0) ? valueText(array->get(0)) : "<none>";
+}
+
+Const arrayOf(const char *first) {
+  std::string text(first);
+  return array([text](VELQ_Array *a) { a->set(0, new VELQ_Value(text.c_str())); });
+}
+
+}  // namespace
+
+// A copy of a variable shares its array, so elements stored into a global's or a constant's
+// array would outlive a run that restores the globals and constants, and would reach the
+// caller's constants and, through globalsOut, tie the host's system to the program's.
+TEST(Run, ElementsStoredIntoGlobalAndConstantArraysDoNotOutliveTheRun) {
+  std::vector<Op> code = storeChanged("g");
+  for (const char *name : {"c", "k"}) {
+    std::vector<Op> more = storeChanged(name);
+    code.insert(code.end(), more.begin(), more.end());
+  }
+  code.push_back({OP_PUSH_VAR, "g"});
+  code.push_back({OP_PUSH_CONST, 0});
+  code.push_back({OP_EGET});
+  code.push_back({OP_RET});
+  ProgramPtr program = buildProgram(code);
+  program->setGlobalVariable("g", arrayOf("global").make());
+  program->getConstants()->create("c", arrayOf("own constant").make());
+  VELQ_VariableSystem given(false);
+  given.create("k", arrayOf("given constant").make());
+
+  VELQ_VariableSystem *globalsOut = nullptr;
+  RunOptions options;
+  options.constants = &given;
+  options.globalsOut = &globalsOut;
+  RunOutcome out = runProgram(program.get(), options);
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(out.result, "changed");
+  EXPECT_EQ(firstElement(globalsOut, "g"), "changed");
+  EXPECT_EQ(firstElement(program->getGlobals(), "g"), "global");
+  EXPECT_EQ(firstElement(program->getConstants(), "c"), "own constant");
+  EXPECT_EQ(firstElement(&given, "k"), "given constant");
+
+  // The host's globalsOut and the program share no array either.
+  globalsOut->find("g")->getValue()->getValueAsArray()->set(0, new VELQ_Value("host's"));
+  EXPECT_EQ(firstElement(program->getGlobals(), "g"), "global");
+  delete globalsOut;
+
+  options.globalsOut = nullptr;
+  out = runProgram(program.get(), options);  // the next run starts from the same globals
+  EXPECT_EQ(out.result, "changed");
+  EXPECT_EQ(firstElement(program->getGlobals(), "g"), "global");
+  EXPECT_EQ(firstElement(&given, "k"), "given constant");
+}
+
 TEST(Run, SetAndFindGlobalVariable) {
   ProgramPtr program = buildProgram({{OP_PUSH_VAR, "g"}, {OP_RET}});
   EXPECT_EQ(program->findGlobalVariable("g"), nullptr);
@@ -86,6 +151,30 @@ TEST(Run, SetAndFindGlobalVariable) {
 
   program->getConstants()->create("c", new VELQ_Value(3));
   EXPECT_EQ(program->findGlobalVariable("c"), nullptr);  // constants are not globals
+}
+
+// A value the program holds already (the latest result, a global's or a constant's value)
+// handed to setGlobalVariable stays where it is; the global gets a copy. Handing a global its
+// own value changes nothing.
+TEST(Run, SetGlobalVariableCopiesAValueTheProgramHoldsAlready) {
+  ProgramPtr program = buildProgram({{OP_PUSH_CONST, "result"}, {OP_RET}});
+  program->getConstants()->create("k", new VELQ_Value("constant"));
+  program->setGlobalVariable("g", new VELQ_Value("global"));
+  ASSERT_EQ(runProgram(program.get()).result, "result");
+
+  program->setGlobalVariable("fromResult", program->getResult());
+  program->setGlobalVariable("fromGlobal", program->findGlobalVariable("g")->getValue());
+  program->setGlobalVariable("fromConstant", program->getConstants()->find("k")->getValue());
+  program->setGlobalVariable("g", program->findGlobalVariable("g")->getValue());
+  program->setGlobalVariable(nullptr, program->getResult());  // no name: nothing is destroyed
+  EXPECT_NE(program->findGlobalVariable("fromResult")->getValue(), program->getResult());
+  EXPECT_EQ(variableText(program->getGlobals(), "fromResult"), "result");
+  EXPECT_EQ(variableText(program->getGlobals(), "fromGlobal"), "global");
+  EXPECT_EQ(variableText(program->getGlobals(), "fromConstant"), "constant");
+  EXPECT_EQ(variableText(program->getGlobals(), "g"), "global");
+  EXPECT_EQ(valueText(program->getResult()), "result");
+  EXPECT_EQ(runProgram(program.get()).result, "result");  // the old result goes alone
+  EXPECT_EQ(variableText(program->getGlobals(), "fromResult"), "result");
 }
 
 TEST(Run, GivenConstantsAreMergedForOneRunOnly) {
@@ -248,6 +337,18 @@ int32_t runAgain(int32_t, VELQ_Value **, VELQ_Value **result, VELQ_Program *prog
   return 0;
 }
 
+// Host function: runs the calling program again, handing over what the running program
+// itself holds: its environment, locals, globals or constants, and the call's own arguments.
+int32_t runAgainWithItsOwn(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
+                           VELQ_Program *program) {
+  int rc = program->run(program->getEnvironment(), (unsigned long)argc, argv, program->getLocals(),
+                        nullptr, nullptr);
+  rc += program->run(nullptr, 0, nullptr, program->getGlobals(), nullptr, nullptr);
+  rc += program->run(nullptr, 0, nullptr, program->getConstants(), nullptr, nullptr);
+  *result = new VELQ_Value((int32_t)rc);
+  return 0;
+}
+
 }  // namespace
 
 TEST(Run, ARunFromInsideItsOwnRunIsRefused) {
@@ -258,6 +359,35 @@ TEST(Run, ARunFromInsideItsOwnRunIsRefused) {
   EXPECT_EQ(out.rc, 0) << out.error;
   EXPECT_EQ(out.output, "-1");
   EXPECT_EQ(out.result, "outer");
+
+  // Refused with what the running program holds, nothing of it is destroyed: the run goes
+  // on with its environment, locals and arguments.
+  options.functions = {hostFunction("again", runAgainWithItsOwn, 2)};
+  out = run({{OP_PUSH_CONST, "x"},
+             {OP_SET, "local"},
+             {OP_PUSH_CONST, "first"},
+             {OP_PUSH_CONST, "second"},
+             {OP_CALL_EXT, "again", 2},
+             {OP_PRINT},
+             {OP_PUSH_VAR, "local"},
+             {OP_RET}},
+            options);
+  EXPECT_EQ(out.rc, 0) << out.error;
+  EXPECT_EQ(out.output, "-3");
+  EXPECT_EQ(out.result, "x");
+}
+
+// The program's own globals or constants handed over as the locals of a run are not taken:
+// the run makes locals of its own, and the systems stay the program's.
+TEST(Run, TheProgramsOwnSystemsAreNotTakenAsLocals) {
+  ProgramPtr program = buildProgram({{OP_PUSH_VAR, "g"}, {OP_RET}});
+  program->setGlobalVariable("g", new VELQ_Value("global"));
+  for (int which = 0; which < 2; which++) {
+    VELQ_VariableSystem *own = which == 0 ? program->getGlobals() : program->getConstants();
+    EXPECT_EQ(program->run(nullptr, 0, nullptr, own, nullptr, nullptr), 0);
+    EXPECT_EQ(valueText(program->getResult()), "global");
+  }
+  EXPECT_EQ(variableText(program->getGlobals(), "g"), "global");
 }
 
 TEST(Run, TwoProgramsRunInTwoThreadsAtOnce) {

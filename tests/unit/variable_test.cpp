@@ -52,6 +52,21 @@ TEST(Variable, CopyIsDeepAndKeepsTheConstantFlag) {
   EXPECT_DOUBLE_EQ(copy.getValue()->getValueAsReal(), 3.5);
 }
 
+// Copies of nothing are what the plain constructors make: an empty-named non-constant null
+// variable, an empty non-constant system.
+TEST(Variable, CopiesOfNothingAreEmpty) {
+  VELQ_Variable variable(static_cast<const VELQ_Variable *>(nullptr));
+  EXPECT_STREQ(variable.getName(), "");
+  ASSERT_NE(variable.getValue(), nullptr);
+  EXPECT_TRUE(variable.getValue()->isNull());
+  EXPECT_FALSE(variable.isConstant());
+
+  VELQ_VariableSystem system(static_cast<const VELQ_VariableSystem *>(nullptr));
+  EXPECT_EQ(system.getCount(), 0u);
+  EXPECT_FALSE(system.isConstant());
+  EXPECT_NE(system.create("x", nullptr), nullptr);
+}
+
 TEST(VariableSystem, FindIsExactCaseSensitiveAndTakesTheFirstOfEqualNames) {
   VELQ_VariableSystem s;
   VELQ_Variable *first = s.create("x", new VELQ_Value((int32_t)1));
@@ -64,7 +79,9 @@ TEST(VariableSystem, FindIsExactCaseSensitiveAndTakesTheFirstOfEqualNames) {
   const char *missing[] = {"X", "", "x ", "xyz", "y"};
   for (const char *name : missing) EXPECT_EQ(s.find(name), nullptr) << "'" << name << "'";
   EXPECT_EQ(s.find(nullptr), nullptr);
-  EXPECT_EQ(s.getVariable(2), second);  // creation order
+  EXPECT_EQ(s.getVariable(2), second);   // creation order
+  EXPECT_EQ(s.getVariable(3), nullptr);  // beyond the count
+  EXPECT_EQ(s.getVariable(UINT32_MAX), nullptr);
 }
 
 TEST(VariableSystem, CreateGivesTheSystemsFlagAndANullForNoValue) {

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "velq_compiler.h"
 #include "velq_environment.h"
@@ -40,6 +41,11 @@ int VELQ_Environment::useModule(VELQ_Program *program, const char *name) {
   }
   char fileName[VELQ_MODULE_NAME_SIZE];
   snprintf(fileName, sizeof fileName, "%s.velq", name);
+  // Only a regular file can hold a module. Opening a FIFO of that name to read it would
+  // wait, without end, for some process to write to it; a folder or a device has no
+  // script to read either.
+  struct stat status;
+  if (stat(fileName, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
   unsigned long size = 0;
   char *source = VELQLoadFile(fileName, &size);
   if (!source) return 0;

@@ -22,10 +22,11 @@ VELQ_Variable::VELQ_Variable(const char *name)
 VELQ_Variable::VELQ_Variable(const char *name, VELQ_Value *value, bool constant)
     : name(copyName(name)), value(value ? value : new VELQ_Value()), constant(constant) {}
 
+// A missing source gives what the name-only constructor gives for the empty name.
 VELQ_Variable::VELQ_Variable(const VELQ_Variable *source)
-    : name(copyName(source->name)),
-      value(new VELQ_Value(source->value)),
-      constant(source->constant) {}
+    : name(copyName(source ? source->name : nullptr)),
+      value(new VELQ_Value(source ? source->value : nullptr)),
+      constant(source ? source->constant : false) {}
 
 VELQ_Variable::~VELQ_Variable() {
   free(name);
@@ -41,9 +42,10 @@ void VELQ_Variable::setValue(VELQ_Value *newValue) {
 VELQ_VariableSystem::VELQ_VariableSystem(bool constant)
     : count(0), items(nullptr), constant(constant) {}
 
+// A missing source gives an empty system with the constant flag clear.
 VELQ_VariableSystem::VELQ_VariableSystem(const VELQ_VariableSystem *source)
-    : count(0), items(nullptr), constant(source->constant) {
-  if (source->count == 0) return;
+    : count(0), items(nullptr), constant(source ? source->constant : false) {
+  if (!source || source->count == 0) return;
   items = static_cast<VELQ_Variable **>(malloc(source->count * sizeof(VELQ_Variable *)));
   if (!items) abort();
   for (uint32_t i = 0; i < source->count; i++) items[i] = new VELQ_Variable(source->items[i]);

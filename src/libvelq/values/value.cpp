@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #include "values/number_text.h"
 #include "velq_array.h"
 #include "velq_object.h"
@@ -29,6 +31,32 @@ char *copyText(const char *text, uint32_t length) {
   return block;
 }
 
+// Arrays whose last reference went while another array of this thread was being
+// deleted; that outer deletion deletes them in turn (see deleteArray).
+thread_local std::vector<VELQ_Array *> *pendingArrays = nullptr;
+
+// Deletes an array that nothing refers to any more. Deleting an array destroys its
+// elements, and an element's nested array would be deleted from inside that, one
+// level of the machine stack per level of nesting: arrays nested a million deep
+// would overflow it. Arrays met while another deletion runs are therefore only
+// noted, and the outermost deletion deletes them one after another. An array
+// without nested arrays costs no more than the delete itself.
+void deleteArray(VELQ_Array *array) {
+  if (pendingArrays) {
+    pendingArrays->push_back(array);
+    return;
+  }
+  std::vector<VELQ_Array *> pending;
+  pendingArrays = &pending;
+  delete array;
+  while (!pending.empty()) {
+    VELQ_Array *next = pending.back();
+    pending.pop_back();
+    delete next;
+  }
+  pendingArrays = nullptr;
+}
+
 // Drops what a value held besides its text: deletes its object record, or gives
 // back its array reference and deletes the array once nothing refers to it.
 void releaseHeld(int type, VELQ_Object *object, VELQ_Array *array) {
@@ -36,7 +64,7 @@ void releaseHeld(int type, VELQ_Object *object, VELQ_Array *array) {
     delete object;
   } else if (type == DTYPE_ARRAY && array) {
     array->decRefCount();
-    if (array->isUnused()) delete array;
+    if (array->isUnused()) deleteArray(array);
   }
 }
 

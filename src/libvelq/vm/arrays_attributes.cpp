@@ -1,4 +1,5 @@
 // Array declaration, element access and object attribute access.
+#include <unordered_set>
 #include <vector>
 
 #include "velq_array.h"
@@ -10,24 +11,57 @@
 
 // A stored array is copied at every level, not only at the top one: if nested arrays were
 // shared with the source, `a[1][0] = a` could make an array hold a reference to itself, and
-// such a ring of arrays would never be released. The copy works through a list of pending
-// arrays instead of recursion, so that deep nesting cannot exhaust the machine stack.
+// such a ring of arrays would never be released. The copy walks the nesting with a list of
+// the arrays on the current path instead of recursion, so that deep nesting cannot exhaust
+// the machine stack. Scripts cannot make a ring, but a host can (an array given an element
+// that refers to the array itself); following it would never end, so an element that leads
+// back to an array on the path is copied as null. An array reached twice by different paths
+// is simply copied twice.
 VELQ_Value *VELQ_Program::copyForStore(const VELQ_Value *source) {
   if (!source || !source->isArray()) return new VELQ_Value(source);
+  struct Level {
+    const VELQ_Array *source;
+    VELQ_Array *copy;
+    int32_t next;  // position of the next element of copy to look at
+  };
   VELQ_Array *top = new VELQ_Array(source->getValueAsArray());
   VELQ_Value *stored = new VELQ_Value(top);
-  std::vector<VELQ_Array *> pending{top};
-  while (!pending.empty()) {
-    VELQ_Array *array = pending.back();
-    pending.pop_back();
+  std::vector<Level> path{{source->getValueAsArray(), top, 0}};
+  // Whether an array is on the path: a scan of the path while it is short; once it grows
+  // long, a set of the arrays on it, kept from then on.
+  const size_t shortPath = 64;
+  std::unordered_set<const VELQ_Array *> longPath;
+  auto onPath = [&](const VELQ_Array *array) {
+    if (!longPath.empty()) return longPath.count(array) != 0;
+    for (const Level &level : path)
+      if (level.source == array) return true;
+    return false;
+  };
+  while (!path.empty()) {
+    Level &level = path.back();
+    const ArrayElement *element = level.copy->getElement(level.next);
+    if (!element) {
+      longPath.erase(level.source);
+      path.pop_back();
+      continue;
+    }
+    level.next++;
+    if (!element->value || !element->value->isArray()) continue;
     // The copy constructor shares nested arrays; give each element its own copy. Replacing
     // the value of an existing index neither moves nor re-sorts the slots.
-    for (int32_t i = 0; i < array->getSize(); i++) {
-      const ArrayElement *element = array->getElement(i);
-      if (!element->value || !element->value->isArray()) continue;
-      VELQ_Array *nested = new VELQ_Array(element->value->getValueAsArray());
-      array->set(element->index, new VELQ_Value(nested));
-      pending.push_back(nested);
+    const VELQ_Array *nestedSource = element->value->getValueAsArray();
+    if (nestedSource && onPath(nestedSource)) {
+      level.copy->set(element->index, new VELQ_Value());
+      continue;
+    }
+    VELQ_Array *nested = new VELQ_Array(nestedSource);
+    level.copy->set(element->index, new VELQ_Value(nested));
+    path.push_back({nestedSource, nested, 0});  // level is not used after this
+    if (!longPath.empty()) {
+      if (nestedSource) longPath.insert(nestedSource);
+    } else if (path.size() > shortPath) {
+      for (const Level &each : path)
+        if (each.source) longPath.insert(each.source);
     }
   }
   return stored;
@@ -43,7 +77,8 @@ void VELQ_Program::doArrayDeclare(const char *name) {
 }
 
 // array index -> element. A nested array is shared with the element, so writes through the
-// pushed value reach it.
+// pushed value reach it. An array value that holds no array (a host can make one) is an
+// internal error, as an object value without its record is for the attribute operator.
 void VELQ_Program::doElementGet() {
   VELQ_Value *index = static_cast<VELQ_Value *>(dataStack->pop());
   VELQ_Value *array = static_cast<VELQ_Value *>(dataStack->pop());
@@ -54,6 +89,8 @@ void VELQ_Program::doElementGet() {
     code = VELQ_ERR_NOT_ARRAY;
   else if (!index->isInteger())
     code = VELQ_ERR_INDEX_NOT_INTEGER;
+  else if (!array->getValueAsArray())
+    code = VELQ_ERR_INTERNAL;
   if (code != 0) {
     error(code);
   } else {
@@ -76,6 +113,8 @@ void VELQ_Program::doElementSet() {
     code = VELQ_ERR_INDEX_NOT_INTEGER;
   else if (!array->isArray())
     code = VELQ_ERR_NOT_ARRAY;
+  else if (!array->getValueAsArray())
+    code = VELQ_ERR_INTERNAL;
   if (code != 0) {
     error(code);
     delete value;
@@ -89,6 +128,7 @@ void VELQ_Program::doElementSet() {
 
 // object -> attribute value, as the object's class answers it.
 void VELQ_Program::doAttributeGet(const char *name) {
+  if (!name) name = "";  // the class is always asked about some name
   VELQ_Value *objectValue = static_cast<VELQ_Value *>(dataStack->pop());
   int code = 0;
   VELQ_Object *object = nullptr;
@@ -111,6 +151,7 @@ void VELQ_Program::doAttributeGet(const char *name) {
 
 // object value -> value. The class reads the value and does not keep it.
 void VELQ_Program::doAttributeSet(const char *name) {
+  if (!name) name = "";
   VELQ_Value *value = static_cast<VELQ_Value *>(dataStack->pop());
   VELQ_Value *objectValue = value ? static_cast<VELQ_Value *>(dataStack->pop()) : nullptr;
   int code = 0;

@@ -59,21 +59,35 @@ void VELQ_Program::doCallExternal(const char *name, int argc) {
     return;
   }
   VELQ_Value *value = nullptr;
-  int32_t code = function->handler(argc, (VELQ_Value **)dataStack->peekList(argc), &value, this);
+  VELQ_Value **arguments = (VELQ_Value **)dataStack->peekList(argc);
+  int32_t code = function->handler(argc, arguments, &value, this);
+  // A handler that stores one of its arguments as the result hands back a value that the
+  // stack still owns; it must neither be destroyed with the arguments nor be on the stack
+  // twice.
+  bool resultIsArgument = false;
+  for (int i = 0; value && i < argc && !resultIsArgument; i++)
+    resultIsArgument = arguments[i] == value;
   if (code == 0 || code == -1) {
-    // A handler that stored nothing yields null.
-    if (code == 0)
-      for (int i = 0; i < argc; i++) delete (VELQ_Value *)dataStack->pop();
-    dataStack->push(value ? value : new VELQ_Value());
+    if (code == 0) {
+      for (int i = 0; i < argc; i++) {
+        VELQ_Value *argument = (VELQ_Value *)dataStack->pop();
+        if (argument != value) delete argument;
+      }
+    } else if (resultIsArgument) {
+      value = new VELQ_Value(value);  // the arguments stay below the result
+    }
+    dataStack->push(value ? value : new VELQ_Value());  // a handler that stored nothing yields null
     if (code == -1) nextPosition = codeSize;
     return;
   }
-  delete value;  // a failing handler should store nothing; never keep what it did store
+  // A failing handler should store nothing; never keep what it did store.
+  if (!resultIsArgument) delete value;
   error(code);
 }
 
 // Binds the next positional argument ($1, $2, ...) of the current frame to a parameter.
 void VELQ_Program::doBind(const char *name) {
+  if (!name) name = "";  // as for any variable access by name
   char argumentName[VELQ_ARGUMENT_NAME_SIZE];
   VELQ_FormatArgumentName(argumentName, bindPosition);
   bindPosition = (int32_t)((uint32_t)bindPosition + 1);

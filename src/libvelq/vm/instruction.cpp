@@ -20,8 +20,18 @@ bool ownsName(int opCode) {
 
 bool ownsValue(int opCode) { return VELQ_OperandKindOf(opCode) == VELQ_OPERAND_VALUE; }
 
+bool holdsAddress(int opCode) {
+  VELQ_OperandKind kind = VELQ_OperandKindOf(opCode);
+  return kind == VELQ_OPERAND_ADDRESS || kind == VELQ_OPERAND_ADDRESS_COUNT;
+}
+
 }  // namespace
 
+// The destructor and the copy constructor treat the operand by the opcode's kind. A
+// constructor given an operand of another kind than its opcode takes (a host's mistake,
+// such as a name for PUSH_CONST) must not leave it there to be read or released as the
+// wrong thing: it releases what it was given and leaves no operand, which for a jump is
+// no address.
 VELQ_Instruction::VELQ_Instruction(int line, int code)
     : opCode(code), intOperand(0), sourceLine(line) {
   operand.value = nullptr;
@@ -29,25 +39,36 @@ VELQ_Instruction::VELQ_Instruction(int line, int code)
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, VELQ_Value *value)
     : opCode(code), intOperand(0), sourceLine(line) {
-  operand.value = value;
+  operand.value = nullptr;
+  if (ownsValue(code)) {
+    operand.value = value;
+    return;
+  }
+  delete value;
+  if (holdsAddress(code)) operand.address = VELQ_NO_ADDRESS;
 }
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, char *name)
-    : opCode(code), intOperand(0), sourceLine(line) {
-  operand.name = name;
-}
+    : VELQ_Instruction(line, code, name, 0) {}
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, char *name, int count)
     : opCode(code), intOperand(count), sourceLine(line) {
-  operand.name = name;
+  operand.value = nullptr;
+  if (ownsName(code)) {
+    operand.name = name;
+    return;
+  }
+  free(name);
+  if (holdsAddress(code)) operand.address = VELQ_NO_ADDRESS;
 }
 
 // Addresses are 32-bit: the low 32 bits are kept, so (unsigned long)-1 is VELQ_NO_ADDRESS.
-// The count is left at 0; CALL sets it after construction.
+// The count is left at 0; CALL sets it after construction. An opcode whose operand is a
+// name or a value gets none rather than an address in its place.
 VELQ_Instruction::VELQ_Instruction(int line, int code, unsigned long address)
     : opCode(code), intOperand(0), sourceLine(line) {
   operand.value = nullptr;
-  operand.address = (uint32_t)address;
+  if (!ownsName(code) && !ownsValue(code)) operand.address = (uint32_t)address;
 }
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, int value)
@@ -55,8 +76,13 @@ VELQ_Instruction::VELQ_Instruction(int line, int code, int value)
   operand.value = nullptr;
 }
 
+// A missing source gives a NOP.
 VELQ_Instruction::VELQ_Instruction(const VELQ_Instruction *source)
-    : opCode(source->opCode), intOperand(source->intOperand), sourceLine(source->sourceLine) {
+    : opCode(source ? source->opCode : OP_NOP),
+      intOperand(source ? source->intOperand : 0),
+      sourceLine(source ? source->sourceLine : 0) {
+  operand.value = nullptr;
+  if (!source) return;
   operand = source->operand;
   if (ownsName(opCode)) {
     operand.name = source->operand.name ? strdup(source->operand.name) : nullptr;

@@ -177,16 +177,19 @@ int textOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
 }  // namespace
 
 // CASE compares the instruction's constant with the value under test, which stays on the
-// stack; neither is destroyed, and a conversion to the common type sticks to both.
+// stack; neither is destroyed, and a conversion to the common type sticks to both. A CASE
+// without a constant compares as the null constant, as PUSH_CONST pushes null for one.
 // Every other operator pops its right operand, then its left one, and pushes the left
 // value object again holding the result; a comparison's int32 1 or 0 is set into it as well,
 // which is the same as a new value and saves an allocation per comparison.
 void VELQ_Program::doBinaryOperation(int opCode) {
   if (opCode == OP_CASE) {
     const VELQ_Instruction *instruction = getInstruction(currentPosition);
+    VELQ_Value nullConstant;
     VELQ_Value *constant = instruction ? instruction->operand.value : nullptr;
+    if (!constant) constant = &nullConstant;
     VELQ_Value *tested = static_cast<VELQ_Value *>(dataStack->peek());
-    if (!constant || !tested) {
+    if (!tested) {
       error(VELQ_ERR_STACK_UNDERFLOW);
       return;
     }

@@ -59,11 +59,19 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
 
   // A program serves one run at a time. A call from inside a run (a host function
   // calling run on the program that called it) is refused; what it hands over is still
-  // taken, as the caller expects, and destroyed.
+  // taken, as the caller expects, and destroyed, unless it is what the running program
+  // itself holds (its environment, globals, constants or locals).
   if (dataStack) {
-    delete runEnvironment;
-    for (uint32_t i = 0; i < argumentCount; i++) delete argv[i];
-    delete userLocals;
+    if (runEnvironment != environment) delete runEnvironment;
+    // A handler may pass on its own arguments, which are values on the data stack.
+    int stacked = dataStack->getSize();
+    VELQ_Value **stack = (VELQ_Value **)dataStack->peekList(stacked);
+    for (uint32_t i = 0; i < argumentCount; i++) {
+      bool onStack = false;
+      for (int k = 0; k < stacked && !onStack; k++) onStack = stack[k] == argv[i];
+      if (!onStack) delete argv[i];
+    }
+    if (userLocals != globals && userLocals != constants && userLocals != locals) delete userLocals;
     if (globalsOut) *globalsOut = nullptr;
     return -1;
   }
@@ -76,16 +84,34 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
   environment = runEnvironment ? runEnvironment : new VELQ_Environment();
   dataStack = new VELQ_Stack();
   controlStack = new VELQ_Stack();
+  // The program's own globals or constants cannot be handed over as the run's locals: the
+  // program would destroy them twice.
+  if (userLocals == globals || userLocals == constants) userLocals = nullptr;
   locals = userLocals ? userLocals : new VELQ_VariableSystem(false);
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; i <= argumentCount; i++)
     locals->create(VELQ_FormatArgumentName(name, (int32_t)i), argv[i - 1]);
 
+  // A copy of a variable shares an array value's array, and a script can store into the
+  // elements of any array it reaches, a constant's too. The systems put aside to be
+  // restored after the run, and the constants merged in from the caller's system, hold
+  // arrays of their own, so that no element stored during the run reaches the globals of
+  // the next run, the caller's constants or, through globalsOut, the program again.
+  auto ownArrays = [](VELQ_VariableSystem *system, uint32_t first) {
+    for (uint32_t i = first; i < system->getCount(); i++) {
+      VELQ_Variable *variable = system->getVariable(i);
+      if (variable->getValue()->isArray()) variable->setValue(copyForStore(variable->getValue()));
+    }
+  };
   VELQ_VariableSystem *savedGlobals = new VELQ_VariableSystem(globals);
+  ownArrays(savedGlobals, 0);
   VELQ_VariableSystem *savedConstants = nullptr;
   if (runConstants) {
     savedConstants = new VELQ_VariableSystem(constants);
+    ownArrays(savedConstants, 0);
+    uint32_t ownCount = constants->getCount();
     constants->merge(runConstants);
+    ownArrays(constants, ownCount);
   }
   bindPosition = 1;
   subLevel = 0;
@@ -151,12 +177,30 @@ VELQ_Variable *VELQ_Program::findGlobalVariable(const char *name) {
   return name ? globals->find(name) : nullptr;
 }
 
+namespace {
+
+// Whether one of the system's variables holds value.
+bool holdsValue(const VELQ_VariableSystem *system, const VELQ_Value *value) {
+  if (!system) return false;
+  for (uint32_t i = 0; i < system->getCount(); i++)
+    if (system->getVariable(i)->getValue() == value) return true;
+  return false;
+}
+
+}  // namespace
+
+// A value that the program holds already (the latest result, or the value of another of its
+// variables) cannot change owner a second time; the variable gets a copy of it instead.
 void VELQ_Program::setGlobalVariable(const char *name, VELQ_Value *value) {
+  VELQ_Variable *variable = name ? globals->find(name) : nullptr;
+  if (variable && variable->getValue() == value) return;  // it holds that value already
+  bool held = value && (value == result || holdsValue(globals, value) ||
+                        holdsValue(constants, value) || holdsValue(locals, value));
   if (!name) {
-    delete value;
+    if (!held) delete value;
     return;
   }
-  VELQ_Variable *variable = globals->find(name);
+  if (held) value = new VELQ_Value(value);
   if (variable) {
     variable->setValue(value ? value : new VELQ_Value());
   } else {
@@ -187,8 +231,11 @@ void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
   instructions[codeSize++] = instruction;
 }
 
-// Constants shadow globals, globals shadow locals; an unknown name becomes a local.
+// Constants shadow globals, globals shadow locals; an unknown name becomes a local. A
+// missing name (an instruction a host built without one) is the empty name, so that it
+// names one variable rather than a new one at every use.
 VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
+  if (!name) name = "";
   VELQ_Variable *variable = constants->find(name);
   if (variable) return variable;
   variable = globals->find(name);
@@ -199,6 +246,7 @@ VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
 }
 
 VELQ_Variable *VELQ_Program::createVariable(const char *name) {
+  if (!name) name = "";
   if (constants->find(name) || globals->find(name) || locals->find(name)) return nullptr;
   return locals->create(name, nullptr);
 }
