@@ -182,6 +182,13 @@ private:
   void forgetFunctionIndex();
   struct FunctionIndex;
   FunctionIndex *functionIndex;
+
+  // The jumps added without a target, so that resolveLastJump need not search the code.
+  void noteOpenJump(int opCode, uint32_t position);
+  void forgetOpenJumps();
+  struct OpenJumps;
+  OpenJumps *openJumps;
+  bool openJumpsUntracked;  // the code changed in ways the lists do not follow
 };
 
 #endif

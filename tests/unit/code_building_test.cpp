@@ -172,6 +172,33 @@ TEST(CodeBuilding, ResolveLastJumpResolvesTheInnermostOpenJumpOfThatOpcode) {
   EXPECT_EQ(target(4), 11u);
 }
 
+// Open jumps are remembered as they are added; the answers must stay those of a search
+// backwards through the code when placeholders are replaced, created out of order, or
+// the code is optimized.
+TEST(CodeBuilding, ResolveLastJumpFollowsReplacedAndLatePlaceholders) {
+  ProgramPtr program = buildProgram({{OP_JZ, -1}, {OP_JZ, -1}, {OP_NOP}, {OP_JMP, -1}, {OP_NOP}}, {});
+  auto target = [&](unsigned long at) { return program->getInstruction(at)->operand.address; };
+
+  program->createJumpAt(1, 4);  // the open JZ at 1 is replaced by a jump with a target
+  program->resolveLastJump(OP_JZ);
+  EXPECT_EQ(target(0), 5u);
+
+  program->createJumpAt(2, (unsigned long)-1);  // an open JMP below the open JMP at 3
+  program->addInstruction(makeInstruction({OP_NOP}));
+  program->resolveLastJump(OP_JMP);
+  EXPECT_EQ(target(3), 6u);
+  EXPECT_EQ(target(2), VELQ_NO_ADDRESS);
+  program->resolveLastJump(OP_JMP);
+  EXPECT_EQ(target(2), 6u);
+
+  program->optimize();
+  program->addInstruction(makeInstruction({OP_JNZ, -1}));
+  unsigned long open = program->getCodeSize() - 1;
+  program->addInstruction(makeInstruction({OP_NOP}));
+  program->resolveLastJump(OP_JNZ);
+  EXPECT_EQ(target(open), (uint32_t)program->getCodeSize());
+}
+
 TEST(CodeBuilding, CreateJumpAtReplacesAPlaceholderInsideTheCodeOnly) {
   std::vector<Op> code;
   for (int i = 0; i < 7; i++) code.push_back(atLine(i + 1, {OP_NOP}));

@@ -41,6 +41,9 @@ void VELQ_Program::useModule(VELQ_Program *module, const char *name) {
   if (n > UINT32_MAX - base || moduleFunctions > UINT32_MAX - functionBase) return;
 
   reserveCode((size_t)base + n);
+  // The copied code may hold jumps without a target; the lists do not follow it.
+  forgetOpenJumps();
+  openJumpsUntracked = true;
   for (uint32_t i = 0; i < n; i++)
     instructions[base + i] = new VELQ_Instruction(module->instructions[i]);
   codeSize = base + n;

@@ -25,6 +25,9 @@ unsigned long VELQ_Program::getFinalJumpDestination(unsigned long address) {
 }
 
 void VELQ_Program::optimize() {
+  // Deleting jumps moves instructions; open jumps are found by searching from now on.
+  forgetOpenJumps();
+  openJumpsUntracked = true;
   for (uint32_t i = 0; i < codeSize; i++) {
     VELQ_Instruction *instruction = instructions[i];
     if (isJump(instruction->opCode))

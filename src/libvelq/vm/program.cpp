@@ -32,12 +32,15 @@ VELQ_Program::VELQ_Program()
       errorText(nullptr),
       nextPosition(0),
       codeCapacity(0),
-      functionIndex(nullptr) {}
+      functionIndex(nullptr),
+      openJumps(nullptr),
+      openJumpsUntracked(false) {}
 
 VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
   free(instructions);
   forgetFunctionIndex();
+  forgetOpenJumps();
   delete dataStack;
   delete controlStack;
   delete constants;
@@ -228,6 +231,10 @@ void VELQ_Program::reserveCode(size_t slots) {
 void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
   if (!instruction) return;
   reserveCode((size_t)codeSize + 1);
+  VELQ_OperandKind kind = VELQ_OperandKindOf(instruction->opCode);
+  if ((kind == VELQ_OPERAND_ADDRESS || kind == VELQ_OPERAND_ADDRESS_COUNT) &&
+      instruction->operand.address == VELQ_NO_ADDRESS)
+    noteOpenJump(instruction->opCode, codeSize);
   instructions[codeSize++] = instruction;
 }
 
