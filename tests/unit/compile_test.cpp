@@ -14,6 +14,7 @@
 
 #include "compile_state.h"
 #include "lexer.h"
+#include "program_builder.h"
 #include "velq.h"
 
 namespace {
@@ -29,16 +30,7 @@ std::string compileError(const std::string &source) {
   return text;
 }
 
-std::string listing(VELQ_Program *program) {
-  char *data = nullptr;
-  size_t size = 0;
-  FILE *stream = open_memstream(&data, &size);
-  program->dump(stream);
-  fclose(stream);
-  std::string text(data, size);
-  free(data);
-  return text;
-}
+using velq_test::listing;
 
 std::vector<int> lines(VELQ_Program *program) {
   std::vector<int> result;
