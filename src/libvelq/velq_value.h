@@ -74,6 +74,9 @@ public:
   bool isNonZero() const;
 
   bool convert(int type);
+  // Maps every byte of the text form (rendered first if needed) through change, in
+  // place; the type and the number stay as they are. Nothing for null, object, array.
+  void transformText(int (*change)(int));
   void set(int32_t n);
   void concatenate(const char *text, uint32_t length);
 

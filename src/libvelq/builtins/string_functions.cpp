@@ -45,14 +45,10 @@ static int32_t trimmed(VELQ_Value *argument, bool leading, bool trailing, VELQ_V
 
 // upper and lower: a copy of the argument whose text alone is changed in place, so that
 // the copy keeps its type and number (the upper-case of the text 0x1f is still the
-// int32 31). The copy owns its text block; the reader hands it out as const only
-// because callers normally must not change it.
+// int32 31).
 static int32_t changedCase(VELQ_Value *argument, int (*change)(int), VELQ_Value **result) {
   VELQ_Value *copy = new VELQ_Value(argument);
-  uint32_t length = 0;
-  char *text = const_cast<char *>(copy->getValueAsString(&length));
-  if (text)
-    for (uint32_t i = 0; i < length; i++) text[i] = (char)change((unsigned char)text[i]);
+  copy->transformText(change);
   *result = copy;
   return 0;
 }

@@ -408,3 +408,10 @@ void VELQ_Value::concatenate(const char *text, uint32_t length) {
   releaseHeld(oldType, object, array);
   updateNumber();
 }
+
+void VELQ_Value::transformText(int (*change)(int)) {
+  uint32_t length = 0;
+  if (!change || !getValueAsString(&length)) return;
+  for (uint32_t i = 0; i < length; i++)
+    stringValue[i] = (char)change((unsigned char)stringValue[i]);
+}
