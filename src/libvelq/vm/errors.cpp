@@ -63,8 +63,11 @@ const char *VELQ_ErrorMessage(int code) {
 // Records the error with the source line of the instruction being executed, and the
 // chain of calls that led there, and stops the run: currentPosition becomes
 // VELQ_NO_ADDRESS, which ends the run loop. The text is written into the program's own
-// buffer, so that reporting an error never needs memory.
+// buffer, so that reporting an error never needs memory. Memory that the run's memory
+// budget refused, rather than the system, is reported as the budget's error.
 void VELQ_Program::error(int code) {
+  if (code == VELQ_ERR_OUT_OF_MEMORY && velqAllocationFailure() == VELQ_BUDGET_REFUSED)
+    code = VELQ_ERR_MEMORY_LIMIT;
   int line = currentPosition < codeSize ? instructions[currentPosition]->sourceLine : 0;
   if (internals) {
     VELQ_ProgramInternals::recordErrorFrames(*this);
