@@ -88,6 +88,8 @@ VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < preloadCount; i++) velqRelease(preloadList[i]);
   velqRelease(preloadList);
   if (internals) {
+    // Modules merged outside a run (by a host calling useModule) were never dropped.
+    for (uint32_t i = 0; i < moduleCount; i++) velqRelease(internals->moduleFiles[i]);
     internals->~VELQ_ProgramInternals();
     velqRelease(internals);
   }
