@@ -1,5 +1,6 @@
 # The installed package: a CMake package (find_package(velq) gives the target
-# velq::velq, which brings in velq::korvat), a pkg-config file velq.pc and the license. The headers, the two libraries and the
+# velq::velq, which brings in velq::korvat), a pkg-config file velq.pc, the license and
+# the tool's manual page. The headers, the two libraries and the
 # tool install themselves from their folders.
 include(CMakePackageConfigHelpers)
 
@@ -49,3 +50,7 @@ string(REPLACE "\n\n" "\n.\n" VELQ_LICENSE_TEXT "${VELQ_LICENSE_TEXT}")
 string(REPLACE "\n" "\n " VELQ_LICENSE_TEXT "${VELQ_LICENSE_TEXT}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The manual page carries the version of velq.h.
+configure_file(${PROJECT_SOURCE_DIR}/docs/velq.1.in ${CMAKE_CURRENT_BINARY_DIR}/velq.1 @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velq.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
