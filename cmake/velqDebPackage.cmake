@@ -1,6 +1,7 @@
 # The Debian package: in a build folder, `cpack -G DEB` writes velq_VERSION_ARCH.deb,
 # which installs under /usr everything `cmake --install` installs: the tool, the
-# libraries, the headers, the CMake package, velq.pc, the manual page and the license. Its dependencies are computed from the binaries by dpkg-shlibdeps.
+# libraries, the headers, the CMake package, velq.pc, the manual page, the license and
+# the editor files. Its dependencies are computed from the binaries by dpkg-shlibdeps.
 set(CPACK_PACKAGE_NAME velq)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "velq developers")
@@ -10,7 +11,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "velq is a small, dynamically typed scripting language and the engine that\n"
   "runs it inside a host program. This package holds the velq tool, which runs\n"
   "scripts, the shared libraries libvelq and libkorvat with their headers, CMake\n"
-  "package and pkg-config file, and the manual page.")
+  "package and pkg-config file, the manual page, and syntax files for editors\n"
+  "(a TextMate grammar and vim files).")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

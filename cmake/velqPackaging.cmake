@@ -1,6 +1,6 @@
 # The installed package: a CMake package (find_package(velq) gives the target
-# velq::velq, which brings in velq::korvat), a pkg-config file velq.pc, the license and
-# the tool's manual page. The headers, the two libraries and the
+# velq::velq, which brings in velq::korvat), a pkg-config file velq.pc, the license,
+# the tool's manual page and the editor files. The headers, the two libraries and the
 # tool install themselves from their folders.
 include(CMakePackageConfigHelpers)
 
@@ -54,3 +54,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_
 # The manual page carries the version of velq.h.
 configure_file(${PROJECT_SOURCE_DIR}/docs/velq.1.in ${CMAKE_CURRENT_BINARY_DIR}/velq.1 @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velq.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Editor files: the TextMate grammar with its extension manifest, to be copied or linked
+# into an editor's extension folder, and the vim files in the folder that Debian's vim
+# reads for every user (share/vim/vimfiles under the /usr prefix).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/editors/textmate/
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/velq/editors/textmate)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/editors/vim/
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/vim/vimfiles)
