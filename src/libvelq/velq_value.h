@@ -50,7 +50,7 @@ public:
 
   // The engine allocates values itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   int getDataType() const { return dataType; }
   bool isNull() const { return dataType == DTYPE_NULL; }

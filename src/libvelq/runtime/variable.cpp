@@ -5,11 +5,12 @@
 
 #include "runtime/growth.h"
 #include "runtime/memory.h"
+#include "runtime/variable_internals.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Variable)
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_VariableSystem)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Variable)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_VariableSystem)
 
 namespace {
 
@@ -24,20 +25,36 @@ char *copyName(const char *name) {
 }  // namespace
 
 VELQ_Variable::VELQ_Variable(const char *name)
-    : name(copyName(name)), value(&ownValue), constant(false) {}
+    : name(copyName(name)), value(&ownValue), constant(false), nameBorrowed(false) {}
 
 VELQ_Variable::VELQ_Variable(const char *name, VELQ_Value *value, bool constant)
-    : name(copyName(name)), value(value ? value : &ownValue), constant(constant) {}
+    : name(copyName(name)),
+      value(value ? value : &ownValue),
+      constant(constant),
+      nameBorrowed(false) {}
 
 // A missing source gives what the name-only constructor gives for the empty name.
 VELQ_Variable::VELQ_Variable(const VELQ_Variable *source)
     : name(copyName(source ? source->name : nullptr)),
       value(&ownValue),
       constant(source ? source->constant : false),
+      nameBorrowed(false),
       ownValue(source ? source->value : nullptr) {}
 
+VELQ_Variable::VELQ_Variable(const char *name, bool constant, BorrowedName)
+    : name(const_cast<char *>(name)), value(&ownValue), constant(constant), nameBorrowed(true) {}
+
+VELQ_Variable *VELQ_RuntimeInternals::createBorrowing(VELQ_VariableSystem *system,
+                                                      const char *name) {
+  if (!system->reserveOne()) return nullptr;
+  VELQ_Variable *variable =
+      new VELQ_Variable(name, system->constant, VELQ_Variable::BorrowedName{});
+  if (variable) system->items[system->count++] = variable;
+  return variable;
+}
+
 VELQ_Variable::~VELQ_Variable() {
-  if (name != emptyName) velqRelease(name);
+  if (name != emptyName && !nameBorrowed) velqRelease(name);
   if (value != &ownValue) delete value;
 }
 
@@ -59,15 +76,14 @@ void VELQ_Variable::holdOwnNull() {
 }
 
 VELQ_VariableSystem::VELQ_VariableSystem(bool constant)
-    : count(0), items(nullptr), constant(constant), capacity(0) {}
+    : count(0), items(inlineItems), constant(constant), capacity(4) {}
 
 // A missing source gives an empty system with the constant flag clear. Without memory
 // the copy stops short: it holds the variables copied until then.
 VELQ_VariableSystem::VELQ_VariableSystem(const VELQ_VariableSystem *source)
-    : count(0), items(nullptr), constant(source ? source->constant : false), capacity(0) {
-  if (!source || !velqReserve(items, capacity, source->count)) return;
-  for (uint32_t i = 0; i < source->count; i++) {
-    VELQ_Variable *copy = new VELQ_Variable(source->items[i]);
+    : VELQ_VariableSystem(source ? source->constant : false) {
+  for (uint32_t i = 0; source && i < source->count; i++) {
+    VELQ_Variable *copy = reserveOne() ? new VELQ_Variable(source->items[i]) : nullptr;
     if (!copy) return;
     items[count++] = copy;
   }
@@ -75,7 +91,21 @@ VELQ_VariableSystem::VELQ_VariableSystem(const VELQ_VariableSystem *source)
 
 VELQ_VariableSystem::~VELQ_VariableSystem() {
   for (uint32_t i = 0; i < count; i++) delete items[i];
-  velqRelease(items);
+  if (items != inlineItems) velqRelease(items);
+}
+
+// The variables move from the inline slots to a block of their own when those fill up,
+// and the block then grows the engine's one way.
+bool VELQ_VariableSystem::reserveOne() {
+  if (count < capacity) return true;
+  if (items != inlineItems) return velqReserve(items, capacity, (size_t)count + 1);
+  VELQ_Variable **block = nullptr;
+  uint32_t room = 0;
+  if (!velqReserve(block, room, (size_t)count * 2)) return false;
+  memcpy(block, inlineItems, count * sizeof *block);
+  items = block;
+  capacity = room;
+  return true;
 }
 
 VELQ_Variable *VELQ_VariableSystem::find(const char *name) const {
@@ -92,9 +122,7 @@ VELQ_Variable *VELQ_VariableSystem::find(const char *name) const {
 }
 
 VELQ_Variable *VELQ_VariableSystem::create(const char *name, VELQ_Value *value) {
-  VELQ_Variable *variable = nullptr;
-  if (velqReserve(items, capacity, (size_t)count + 1))
-    variable = new VELQ_Variable(name, value, constant);
+  VELQ_Variable *variable = reserveOne() ? new VELQ_Variable(name, value, constant) : nullptr;
   if (!variable) {
     delete value;
     return nullptr;

@@ -6,7 +6,7 @@
 #include "velq_array.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Array)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Array)
 
 namespace {
 

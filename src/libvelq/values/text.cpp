@@ -215,3 +215,14 @@ char *VELQ_ValueInternals::writableText(VELQ_Value *value) {
   block->chars[length] = '\0';
   return value->stringValue;
 }
+
+void VELQ_ValueInternals::ownText(VELQ_Value *value) {
+  if (!value->stringValue || blockOf(value->stringValue)->references == 1) return;
+  char *own = newTextBlock(value->stringValue, value->stringLength, 0);
+  if (!own) return;
+  uint32_t length = value->stringLength;
+  releaseText(value);
+  value->stringValue = own;
+  value->stringLength = length;
+  value->stringValid = 1;
+}

@@ -16,7 +16,7 @@
 #include "velq_object.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Value)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Value)
 
 namespace {
 

@@ -3,6 +3,7 @@
 #define VELQ_VALUE_INTERNALS_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include <new>
 
@@ -37,6 +38,9 @@ struct VELQ_ValueInternals {
   // The value's text, held by the value alone and zero-terminated, for the caller to
   // change in place; null for a value without text, or when memory is refused.
   static char *writableText(VELQ_Value *value);
+  // Gives the value a text block of its own if it shares one (it is about to leave the
+  // run). Without memory for it the value keeps the shared block.
+  static void ownText(VELQ_Value *value);
 
   // ---- Copies (values/value.cpp) ----
 
@@ -51,6 +55,59 @@ struct VELQ_ValueInternals {
   }
   // After its text was joined: the value becomes a string and reads it as a number.
   static void becomeString(VELQ_Value *value);
+
+  // ---- Values held in place (the machine's data stack, a variable's own value) ----
+  // A slot is raw memory until a value is put into it; `put` functions build a value in
+  // a raw slot, `drop` ends the value in a slot.
+
+  // Whether the value holds nothing that another value could share or that must be
+  // released: null, or a number without a text.
+  static bool isPlain(const VELQ_Value *value) {
+    return !value->stringValue && value->dataType != DTYPE_OBJECT &&
+           value->dataType != DTYPE_ARRAY;
+  }
+  static int typeOf(const VELQ_Value *value) { return value->dataType; }
+  static void putNull(VELQ_Value *slot) { memset((void *)slot, 0, sizeof *slot); }
+  static void putInt32(VELQ_Value *slot, int32_t n) {
+    putNull(slot);
+    slot->dataType = DTYPE_INT32;
+    slot->value.int32 = n;
+  }
+  // The engine's copy of from (sharing its text) built in a raw slot.
+  static void putCopy(VELQ_Value *slot, const VELQ_Value *from) {
+    if (isPlain(from)) {
+      memcpy((void *)slot, (const void *)from, sizeof *slot);
+    } else {
+      putNull(slot);
+      shareCopy(slot, from);
+    }
+  }
+  // Moves the value from one place to a raw slot; `from` is raw afterwards.
+  static void move(VELQ_Value *slot, VELQ_Value *from) {
+    memcpy((void *)slot, (const void *)from, sizeof *slot);
+  }
+  static void drop(VELQ_Value *slot) {
+    if (!isPlain(slot)) slot->~VELQ_Value();
+  }
+  // Replaces what target holds by the engine's copy of from.
+  static void assign(VELQ_Value *target, const VELQ_Value *from) {
+    if (target == from) return;
+    drop(target);
+    putCopy(target, from);
+  }
+
+  // Replaces what target holds by what fresh holds, and frees fresh's own record: a
+  // value that was made on the heap to be stored in place.
+  static void replaceWith(VELQ_Value *target, VELQ_Value *fresh) {
+    drop(target);
+    move(target, fresh);
+    VELQ_Value::operator delete(fresh, sizeof *fresh);
+  }
+
+  // The numbers of a plain value, for the machine's fast paths.
+  static int32_t &int32Of(VELQ_Value *value) { return value->value.int32; }
+  static double &realOf(VELQ_Value *value) { return value->value.real; }
+  static void setType(VELQ_Value *value, int type) { value->dataType = (uint8_t)type; }
 
   // ---- Built-ins that make texts ----
 
