@@ -47,11 +47,12 @@ struct FreeBlock {
 struct Pools {
   FreeBlock *heads[POOL_CLASSES];
   uint32_t counts[POOL_CLASSES];
+  bool cleanupSet;  // the thread's PoolsCleanup is set up
 };
 __attribute__((tls_model("initial-exec"))) thread_local Pools pools;
 
 // Gives a thread's kept blocks back to the system when the thread ends. It is set up
-// the first time the thread keeps a block.
+// the first time the thread keeps a block (touching it is what sets it up).
 struct PoolsCleanup {
   bool active = false;
   ~PoolsCleanup() {
@@ -115,7 +116,10 @@ void velqReleaseObject(void *block, size_t size) {
     free(block);
     return;
   }
-  if (!poolsCleanup.active) poolsCleanup.active = true;
+  if (!pools.cleanupSet) {
+    poolsCleanup.active = true;
+    pools.cleanupSet = true;
+  }
   FreeBlock *freed = static_cast<FreeBlock *>(block);
   freed->next = pools.heads[poolClass];
   pools.heads[poolClass] = freed;

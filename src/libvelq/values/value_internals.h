@@ -63,8 +63,8 @@ struct VELQ_ValueInternals {
   // Whether the value holds nothing that another value could share or that must be
   // released: null, or a number without a text.
   static bool isPlain(const VELQ_Value *value) {
-    return !value->stringValue && value->dataType != DTYPE_OBJECT &&
-           value->dataType != DTYPE_ARRAY;
+    // Objects and arrays are types 1 and 2.
+    return !value->stringValue && (uint8_t)(value->dataType - DTYPE_OBJECT) > 1;
   }
   static int typeOf(const VELQ_Value *value) { return value->dataType; }
   static void putNull(VELQ_Value *slot) { memset((void *)slot, 0, sizeof *slot); }

@@ -154,15 +154,32 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   pushNew(program, value ? value : new VELQ_Value());
 }
 
+namespace {
+
+// The first local named name. The engine's own locals carry the shared or interned copy
+// of their name, and are found by its address before the names are compared: the engine
+// makes a local only where no variable of that name comes before it.
+VELQ_Variable *findLocal(VELQ_VariableSystem *locals, const char *name) {
+  uint32_t count = VELQ_RuntimeInternals::count(locals);
+  for (uint32_t i = 0; i < count; i++) {
+    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
+    if (VELQ_RuntimeInternals::nameOf(variable) == name) return variable;
+  }
+  return locals->find(name);
+}
+
+}  // namespace
+
 // Binds the next positional argument ($1, $2, ...) of the current frame to a parameter.
 void VELQ_ProgramInternals::doBind(VELQ_Program &program, const char *name, VELQ_NameCache *) {
   if (!name) name = "";  // as for any variable access by name
-  char argumentName[VELQ_ARGUMENT_NAME_SIZE];
-  VELQ_FormatArgumentName(argumentName, program.bindPosition);
+  char formatted[VELQ_ARGUMENT_NAME_SIZE];
+  const char *argumentName = VELQ_SharedArgumentName(program.bindPosition);
+  if (!argumentName) argumentName = VELQ_FormatArgumentName(formatted, program.bindPosition);
   program.bindPosition = (int32_t)((uint32_t)program.bindPosition + 1);
   VELQ_VariableSystem *locals = program.locals;
-  VELQ_Variable *argument = locals->find(argumentName);
-  VELQ_Variable *parameter = locals->find(name);
+  VELQ_Variable *argument = findLocal(locals, argumentName);
+  VELQ_Variable *parameter = findLocal(locals, name);
   if (!parameter) parameter = VELQ_RuntimeInternals::createBorrowing(locals, name);
   if (!parameter) {
     program.error(VELQ_ERR_OUT_OF_MEMORY);

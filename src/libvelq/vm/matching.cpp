@@ -102,8 +102,8 @@ VELQ_Value *VELQ_Program::matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int
   const char *subject = text->getValueAsCString();
   if (!subject) subject = "";
   regmatch_t groups[VELQ_REGEX_SUBMATCHES];
-  size_t slots = expression->re_nsub + 1 < VELQ_REGEX_SUBMATCHES ? expression->re_nsub + 1
-                                                                 : VELQ_REGEX_SUBMATCHES;
+  size_t slots = expression->re_nsub + 1;
+  if (slots > (size_t)VELQ_REGEX_SUBMATCHES) slots = VELQ_REGEX_SUBMATCHES;
   int executed = regexec(expression, subject, slots, groups, 0);
   bool matched = executed == 0;
   bool stored = executed != REG_ESPACE;

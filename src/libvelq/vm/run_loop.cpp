@@ -42,10 +42,17 @@ inline VELQ_Variable *cachedVariable(const VELQ_Machine &machine, const VELQ_Nam
   return nullptr;
 }
 
-// Both operands int32 (or both reals) without texts: the case the fast paths take.
-inline bool bothPlain(const VELQ_Value *left, const VELQ_Value *right, int type) {
-  return V::typeOf(left) == type && V::typeOf(right) == type && V::isPlain(left) &&
-         V::isPlain(right);
+// Both operands of the type (int32 or real): the case the fast paths take. Their texts,
+// if they have any, go when the result is in place (finishBinary).
+inline bool bothOf(const VELQ_Value *left, const VELQ_Value *right, int type) {
+  return V::typeOf(left) == type && V::typeOf(right) == type;
+}
+
+// After a fast path left its result's number in left: left's text was that of its old
+// number, and right is done with.
+inline void finishBinary(VELQ_Value *left, VELQ_Value *right) {
+  if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
+  if (UNLIKELY(!V::isPlain(right))) V::releaseText(right);
 }
 
 }  // namespace
@@ -162,13 +169,15 @@ do_SET: {
 do_ADD: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothPlain(left, right, DTYPE_INT32))) {
+    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
       V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) + (uint32_t)V::int32Of(right));
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
-    if (bothPlain(left, right, DTYPE_REAL)) {
+    if (bothOf(left, right, DTYPE_REAL)) {
       V::realOf(left) += V::realOf(right);
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
@@ -179,13 +188,15 @@ do_ADD: {
 do_SUB: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothPlain(left, right, DTYPE_INT32))) {
+    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
       V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) - (uint32_t)V::int32Of(right));
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
-    if (bothPlain(left, right, DTYPE_REAL)) {
+    if (bothOf(left, right, DTYPE_REAL)) {
       V::realOf(left) -= V::realOf(right);
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
@@ -196,13 +207,15 @@ do_SUB: {
 do_MUL: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothPlain(left, right, DTYPE_INT32))) {
+    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
       V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) * (uint32_t)V::int32Of(right));
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
-    if (bothPlain(left, right, DTYPE_REAL)) {
+    if (bothOf(left, right, DTYPE_REAL)) {
       V::realOf(left) *= V::realOf(right);
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
@@ -214,17 +227,16 @@ do_DIV: {
   // Division is in reals: two plain int32 or reals give a plain real.
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (V::isPlain(left) && V::isPlain(right)) {
-      int leftType = V::typeOf(left), rightType = V::typeOf(right);
-      if ((leftType == DTYPE_REAL || leftType == DTYPE_INT32) &&
-          (rightType == DTYPE_REAL || rightType == DTYPE_INT32)) {
-        double l = leftType == DTYPE_REAL ? V::realOf(left) : (double)V::int32Of(left);
-        double r = rightType == DTYPE_REAL ? V::realOf(right) : (double)V::int32Of(right);
-        V::setType(left, DTYPE_REAL);
-        V::realOf(left) = l / r;
-        sp--;
-        NEXT();
-      }
+    int leftType = V::typeOf(left), rightType = V::typeOf(right);
+    if ((leftType == DTYPE_REAL || leftType == DTYPE_INT32) &&
+        (rightType == DTYPE_REAL || rightType == DTYPE_INT32)) {
+      double l = leftType == DTYPE_REAL ? V::realOf(left) : (double)V::int32Of(left);
+      double r = rightType == DTYPE_REAL ? V::realOf(right) : (double)V::int32Of(right);
+      V::setType(left, DTYPE_REAL);
+      V::realOf(left) = l / r;
+      finishBinary(left, right);
+      sp--;
+      NEXT();
     }
   }
   goto binary;
@@ -233,10 +245,11 @@ do_DIV: {
 do_REM: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothPlain(left, right, DTYPE_INT32) && V::int32Of(right) != 0)) {
+    if (LIKELY(bothOf(left, right, DTYPE_INT32) && V::int32Of(right) != 0)) {
       int32_t divisor = V::int32Of(right);
       // The most negative int32 by -1 has the remainder 0 (and no trap).
       V::int32Of(left) = divisor == -1 ? 0 : V::int32Of(left) % divisor;
+      finishBinary(left, right);
       sp--;
       NEXT();
     }
@@ -248,14 +261,16 @@ do_REM: {
   do_##name : {                                                              \
     if (LIKELY(sp - m.stack >= 2)) {                                         \
       VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (LIKELY(bothPlain(left, right, DTYPE_INT32))) {                     \
+      if (LIKELY(bothOf(left, right, DTYPE_INT32))) {                        \
         int32_t l = V::int32Of(left), r = V::int32Of(right);                 \
         V::int32Of(left) = (test) ? 1 : 0;                                   \
+        finishBinary(left, right);                                           \
         sp--;                                                                \
         NEXT();                                                              \
       }                                                                      \
-      if (bothPlain(left, right, DTYPE_REAL)) {                              \
+      if (bothOf(left, right, DTYPE_REAL)) {                                 \
         double l = V::realOf(left), r = V::realOf(right);                    \
+        finishBinary(left, right);                                           \
         V::putInt32(left, (test) ? 1 : 0);                                   \
         sp--;                                                                \
         NEXT();                                                              \
@@ -275,9 +290,10 @@ do_REM: {
   do_##name : {                                                              \
     if (LIKELY(sp - m.stack >= 2)) {                                         \
       VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (LIKELY(bothPlain(left, right, DTYPE_INT32))) {                     \
+      if (LIKELY(bothOf(left, right, DTYPE_INT32))) {                        \
         uint32_t l = (uint32_t)V::int32Of(left), r = (uint32_t)V::int32Of(right); \
         V::int32Of(left) = (int32_t)(operation);                             \
+        finishBinary(left, right);                                           \
         sp--;                                                                \
         NEXT();                                                              \
       }                                                                      \
@@ -333,8 +349,9 @@ do_JNZ: {
   VELQ_Value *condition = --sp;
   bool zero;
   int type = V::typeOf(condition);
-  if (LIKELY(type == DTYPE_INT32 && V::isPlain(condition))) {
+  if (LIKELY(type == DTYPE_INT32)) {
     zero = V::int32Of(condition) == 0;
+    V::drop(condition);
   } else if (type <= DTYPE_STRING) {
     V::drop(condition);
     SAVE();
@@ -410,7 +427,8 @@ do_DECP: {
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   ROOM(1);
   VELQ_Value *value = variable->getValue();
-  if (LIKELY(V::typeOf(value) == DTYPE_INT32 && V::isPlain(value))) {
+  if (LIKELY(V::typeOf(value) == DTYPE_INT32)) {
+    if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
     int32_t before = V::int32Of(value);
     int32_t after = (int32_t)((uint32_t)before + (op->opCode == OP_INC || op->opCode == OP_INCP
                                                       ? 1u
@@ -425,6 +443,20 @@ do_DECP: {
 }
 
 do_NEG:
+  if (LIKELY(sp > m.stack)) {
+    VELQ_Value *value = sp - 1;
+    if (V::typeOf(value) == DTYPE_INT32) {
+      V::int32Of(value) = (int32_t)(0u - (uint32_t)V::int32Of(value));
+      if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
+      NEXT();
+    }
+    if (V::typeOf(value) == DTYPE_REAL) {
+      V::realOf(value) = -V::realOf(value);
+      if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
+      NEXT();
+    }
+  }
+  /* fall through */
 do_NOT:
 do_BITNOT:
   CALL_OUT(p.doUnaryOperation(op->opCode));
