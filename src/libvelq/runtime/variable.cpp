@@ -6,6 +6,7 @@
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "runtime/variable_internals.h"
+#include "values/value_internals.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
@@ -45,13 +46,62 @@ VELQ_Variable::VELQ_Variable(const char *name, bool constant, BorrowedName)
     : name(const_cast<char *>(name)), value(&ownValue), constant(constant), nameBorrowed(true) {}
 
 VELQ_Variable *VELQ_RuntimeInternals::createBorrowing(VELQ_VariableSystem *system,
-                                                      const char *name) {
+                                                      const char *name,
+                                                      VELQ_FrameSpares *spares) {
   if (!system->reserveOne()) return nullptr;
-  VELQ_Variable *variable =
-      new VELQ_Variable(name, system->constant, VELQ_Variable::BorrowedName{});
+  VELQ_Variable *variable;
+  if (spares && spares->variableCount > 0) {
+    // A spare variable's value was dropped when it was kept; it is raw until now.
+    variable = spares->variables[--spares->variableCount];
+    variable->name = const_cast<char *>(name);
+    variable->constant = system->constant;
+    VELQ_ValueInternals::putNull(&variable->ownValue);
+  } else {
+    variable = new VELQ_Variable(name, system->constant, VELQ_Variable::BorrowedName{});
+  }
   if (variable) system->items[system->count++] = variable;
   return variable;
 }
+
+VELQ_VariableSystem *VELQ_RuntimeInternals::newFrameLocals(VELQ_FrameSpares &spares) {
+  if (spares.systemCount > 0) return spares.systems[--spares.systemCount];
+  return new VELQ_VariableSystem(false);
+}
+
+// Only the variables the engine made (a borrowed name, their own value) are kept; a
+// variable a host made is destroyed as usual.
+void VELQ_RuntimeInternals::retireFrameLocals(VELQ_VariableSystem *system,
+                                              VELQ_FrameSpares &spares) {
+  for (uint32_t i = 0; i < system->count; i++) {
+    VELQ_Variable *variable = system->items[i];
+    if (variable->nameBorrowed && variable->value == &variable->ownValue &&
+        spares.variableCount < VELQ_SPARE_VARIABLES) {
+      VELQ_ValueInternals::drop(&variable->ownValue);
+      spares.variables[spares.variableCount++] = variable;
+    } else {
+      delete variable;
+    }
+  }
+  system->count = 0;
+  if (spares.systemCount < VELQ_SPARE_SYSTEMS && !system->constant) {
+    spares.systems[spares.systemCount++] = system;
+  } else {
+    delete system;
+  }
+}
+
+// Spare variables hold no value (it was dropped when they were kept).
+void VELQ_RuntimeInternals::freeSpares(VELQ_FrameSpares &spares) {
+  for (uint32_t i = 0; i < spares.variableCount; i++) {
+    VELQ_ValueInternals::putNull(&spares.variables[i]->ownValue);
+    delete spares.variables[i];
+  }
+  spares.variableCount = 0;
+  for (uint32_t i = 0; i < spares.systemCount; i++) delete spares.systems[i];
+  spares.systemCount = 0;
+}
+
+VELQ_FrameSpares::~VELQ_FrameSpares() { VELQ_RuntimeInternals::freeSpares(*this); }
 
 VELQ_Variable::~VELQ_Variable() {
   if (name != emptyName && !nameBorrowed) velqRelease(name);

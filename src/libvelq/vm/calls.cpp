@@ -31,7 +31,7 @@ bool moveArgument(VELQ_Machine &m, int32_t n, VELQ_VariableSystem *locals) {
   const char *shared = VELQ_SharedArgumentName(n);
   VELQ_Variable *variable;
   if (shared) {
-    variable = VELQ_RuntimeInternals::createBorrowing(locals, shared);
+    variable = VELQ_RuntimeInternals::createBorrowing(locals, shared, &m.spares);
   } else {
     char name[VELQ_ARGUMENT_NAME_SIZE];
     variable = locals->create(VELQ_FormatArgumentName(name, n), nullptr);
@@ -56,9 +56,9 @@ void VELQ_Program::callFunction(int argc) {
     error(VELQ_ERR_CONTROL_OVERFLOW);
     return;
   }
-  VELQ_VariableSystem *frameLocals = new VELQ_VariableSystem(false);
+  VELQ_VariableSystem *frameLocals = VELQ_RuntimeInternals::newFrameLocals(m.spares);
   if (!frameLocals || !m.frames.push({currentPosition + 1, locals})) {
-    delete frameLocals;
+    if (frameLocals) VELQ_RuntimeInternals::retireFrameLocals(frameLocals, m.spares);
     error(VELQ_ERR_OUT_OF_MEMORY);
     return;
   }
@@ -180,7 +180,9 @@ void VELQ_ProgramInternals::doBind(VELQ_Program &program, const char *name, VELQ
   VELQ_VariableSystem *locals = program.locals;
   VELQ_Variable *argument = findLocal(locals, argumentName);
   VELQ_Variable *parameter = findLocal(locals, name);
-  if (!parameter) parameter = VELQ_RuntimeInternals::createBorrowing(locals, name);
+  if (!parameter)
+    parameter =
+        VELQ_RuntimeInternals::createBorrowing(locals, name, &program.internals->machine.spares);
   if (!parameter) {
     program.error(VELQ_ERR_OUT_OF_MEMORY);
     return;
@@ -202,7 +204,7 @@ void VELQ_ProgramInternals::doReturn(VELQ_Program &program) {
   }
   program.subLevel--;
   VELQ_Frame frame = m.frames.items[--m.frames.count];
-  delete program.locals;
+  VELQ_RuntimeInternals::retireFrameLocals(program.locals, m.spares);
   program.locals = frame.callerLocals;
   program.internals->nextPosition = frame.returnAddress;
 }

@@ -125,7 +125,7 @@ VELQ_Variable *VELQ_ProgramInternals::lookUp(VELQ_Program &program, const char *
   VELQ_Variable *variable =
       findVariable(program.constants, program.globals, program.locals, name, &local, &index);
   if (!variable) {
-    variable = VELQ_RuntimeInternals::createBorrowing(program.locals, name);
+    variable = VELQ_RuntimeInternals::createBorrowing(program.locals, name, &m.spares);
     if (!variable) {
       program.error(VELQ_ERR_OUT_OF_MEMORY);
       return nullptr;

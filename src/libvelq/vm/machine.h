@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "runtime/growth.h"
+#include "runtime/variable_internals.h"
 #include "velq_environment.h"
 #include "velq_instruction.h"
 #include "velq_value.h"
@@ -83,6 +84,7 @@ struct VELQ_Machine {
 
   // ---- The frames of the open calls; the program's subLevel counts them ----
   VELQ_GrowingList<VELQ_Frame> frames;
+  VELQ_FrameSpares spares;
 
   // ---- The code, translated for the run loop ----
   VELQ_Op *code = nullptr;
