@@ -14,10 +14,12 @@ namespace {
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_AllocationFailure failure =
     VELQ_ALLOCATION_OK;
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_MemoryBudget *budget = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local std::atomic<bool> *interruptOnFailure =
+    nullptr;
 
 void *refuse(VELQ_AllocationFailure why) {
   failure = why;
-  if (budget && budget->interrupt) budget->interrupt->store(true, std::memory_order_relaxed);
+  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
   return nullptr;
 }
 
@@ -181,7 +183,13 @@ void velqClearAllocationFailure() { failure = VELQ_ALLOCATION_OK; }
 
 void velqNoteAllocationFailure(VELQ_AllocationFailure why) {
   failure = why;
-  if (budget && budget->interrupt) budget->interrupt->store(true, std::memory_order_relaxed);
+  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
+}
+
+std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt) {
+  std::atomic<bool> *previous = interruptOnFailure;
+  interruptOnFailure = interrupt;
+  return previous;
 }
 
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {

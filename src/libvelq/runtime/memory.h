@@ -60,16 +60,19 @@ void velqClearAllocationFailure();
 void velqNoteAllocationFailure(VELQ_AllocationFailure why);
 
 // The memory budget of the run in progress in this thread. While one is set, every
-// block this thread allocates counts its usable size into `used`, every block it
-// releases counts it out again, and an allocation that would bring `used` above
-// `limit` (when limit is not 0) is refused as VELQ_BUDGET_REFUSED.
+// block this thread allocates counts its size into `used`, every block it releases
+// counts it out again, and an allocation that would bring `used` above `limit` is
+// refused as VELQ_BUDGET_REFUSED.
 struct VELQ_MemoryBudget {
   long long used;
   unsigned long long limit;
-  std::atomic<bool> *interrupt;  // set when an allocation is refused, to stop the run
 };
 // Sets the budget of this thread (null: none) and returns the one it replaces.
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
+
+// The flag that a refused allocation of this thread sets, to stop the run in progress
+// (null: none); returns the one it replaces.
+std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt);
 
 // Defines the class-level operator new and delete that the engine's public classes
 // declare: new returns null when memory is refused (so a new-expression yields null

@@ -165,6 +165,12 @@ void VELQ_Value::invalidateString() { VELQ_ValueInternals::releaseText(this); }
 // parses short of stringLength, so such a text is always a string.
 void VELQ_Value::updateNumber() {
   if (!stringValid || !stringValue) return;
+  // Most texts are plainly not numbers: a number (of either kind) starts with white
+  // space, a sign, a digit or a point. The empty text, which reads as 0, goes on.
+  unsigned char first = (unsigned char)stringValue[0];
+  if (stringLength > 0 && !(first >= '0' && first <= '9') && first != '-' && first != '+' &&
+      first != '.' && first != ' ' && !(first >= '\t' && first <= '\r'))
+    return;
   const char *end = nullptr;
   int64_t n = VELQ_ParseInt64(stringValue, &end);
   if ((size_t)(end - stringValue) == stringLength) {

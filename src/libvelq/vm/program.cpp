@@ -372,13 +372,17 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   state.deadline = state.timeLimit
                        ? steadyNanoseconds() + (long long)state.timeLimit * 1000000LL
                        : 0;
-  state.memory = {0, state.memoryLimit, &state.machine.interrupt};
+  state.memory = {0, state.memoryLimit};
   velqClearAllocationFailure();
-  velqSetMemoryBudget(&state.memory);
+  // A host function may run another program inside this run: each run puts back the
+  // budget and the flag of the run it interrupted.
+  state.outerBudget = velqSetMemoryBudget(state.memoryLimit ? &state.memory : nullptr);
+  state.outerInterrupt = velqInterruptOnAllocationFailure(&state.machine.interrupt);
 }
 
 void VELQ_ProgramInternals::stopBudgets(VELQ_Program &program) {
-  velqSetMemoryBudget(nullptr);
+  velqSetMemoryBudget(program.internals->outerBudget);
+  velqInterruptOnAllocationFailure(program.internals->outerInterrupt);
   program.internals->machine.interrupt.store(false, std::memory_order_relaxed);
 }
 

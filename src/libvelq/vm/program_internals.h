@@ -73,7 +73,9 @@ struct VELQ_ProgramInternals {
   unsigned long long memoryLimit = 0;
   unsigned long long stepsTaken = 0;
   long long deadline = 0;  // steady clock, nanoseconds; 0: none
-  VELQ_MemoryBudget memory{0, 0, nullptr};
+  VELQ_MemoryBudget memory{0, 0};
+  VELQ_MemoryBudget *outerBudget = nullptr;  // of the run this one runs inside, if any
+  std::atomic<bool> *outerInterrupt = nullptr;
 
   // ---- The latest run's outcome ----
   bool endedByExit = false;

@@ -48,6 +48,17 @@ inline bool bothOf(const VELQ_Value *left, const VELQ_Value *right, int type) {
   return V::typeOf(left) == type && V::typeOf(right) == type;
 }
 
+// The common type of two 32-bit integers (int32, unless both are uint32: an unsigned
+// operand counts as signed beside a signed one), or 0 when an operand is not a 32-bit
+// integer. Types 5 and 7 are the two, and differ in one bit.
+inline int bits32Pair(const VELQ_Value *left, const VELQ_Value *right) {
+  int leftType = V::typeOf(left), rightType = V::typeOf(right);
+  if ((leftType & ~2) != DTYPE_INT32 || (rightType & ~2) != DTYPE_INT32) return 0;
+  return leftType == DTYPE_UINT32 && rightType == DTYPE_UINT32 ? DTYPE_UINT32 : DTYPE_INT32;
+}
+
+inline uint32_t &bitsOf(VELQ_Value *value) { return reinterpret_cast<uint32_t &>(V::int32Of(value)); }
+
 // After a fast path left its result's number in left: left's text was that of its old
 // number, and right is done with.
 inline void finishBinary(VELQ_Value *left, VELQ_Value *right) {
@@ -169,8 +180,9 @@ do_SET: {
 do_ADD: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
-      V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) + (uint32_t)V::int32Of(right));
+    if (int type = bits32Pair(left, right)) {
+      bitsOf(left) = bitsOf(left) + bitsOf(right);
+      V::setType(left, type);
       finishBinary(left, right);
       sp--;
       NEXT();
@@ -188,8 +200,9 @@ do_ADD: {
 do_SUB: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
-      V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) - (uint32_t)V::int32Of(right));
+    if (int type = bits32Pair(left, right)) {
+      bitsOf(left) = bitsOf(left) - bitsOf(right);
+      V::setType(left, type);
       finishBinary(left, right);
       sp--;
       NEXT();
@@ -207,8 +220,9 @@ do_SUB: {
 do_MUL: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothOf(left, right, DTYPE_INT32))) {
-      V::int32Of(left) = (int32_t)((uint32_t)V::int32Of(left) * (uint32_t)V::int32Of(right));
+    if (int type = bits32Pair(left, right)) {
+      bitsOf(left) = bitsOf(left) * bitsOf(right);
+      V::setType(left, type);
       finishBinary(left, right);
       sp--;
       NEXT();
@@ -245,10 +259,16 @@ do_DIV: {
 do_REM: {
   if (LIKELY(sp - m.stack >= 2)) {
     VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (LIKELY(bothOf(left, right, DTYPE_INT32) && V::int32Of(right) != 0)) {
-      int32_t divisor = V::int32Of(right);
-      // The most negative int32 by -1 has the remainder 0 (and no trap).
-      V::int32Of(left) = divisor == -1 ? 0 : V::int32Of(left) % divisor;
+    int type = bits32Pair(left, right);
+    if (LIKELY(type && bitsOf(right) != 0)) {
+      if (type == DTYPE_UINT32) {
+        bitsOf(left) %= bitsOf(right);
+      } else {
+        int32_t divisor = V::int32Of(right);
+        // The most negative int32 by -1 has the remainder 0 (and no trap).
+        V::int32Of(left) = divisor == -1 ? 0 : V::int32Of(left) % divisor;
+      }
+      V::setType(left, type);
       finishBinary(left, right);
       sp--;
       NEXT();
@@ -261,10 +281,17 @@ do_REM: {
   do_##name : {                                                              \
     if (LIKELY(sp - m.stack >= 2)) {                                         \
       VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (LIKELY(bothOf(left, right, DTYPE_INT32))) {                        \
-        int32_t l = V::int32Of(left), r = V::int32Of(right);                 \
-        V::int32Of(left) = (test) ? 1 : 0;                                   \
+      if (int type = bits32Pair(left, right)) {                              \
+        bool outcome;                                                        \
+        if (type == DTYPE_UINT32) {                                          \
+          uint32_t l = bitsOf(left), r = bitsOf(right);                      \
+          outcome = (test);                                                  \
+        } else {                                                             \
+          int32_t l = V::int32Of(left), r = V::int32Of(right);               \
+          outcome = (test);                                                  \
+        }                                                                    \
         finishBinary(left, right);                                           \
+        V::putInt32(left, outcome ? 1 : 0);                                  \
         sp--;                                                                \
         NEXT();                                                              \
       }                                                                      \
@@ -290,9 +317,12 @@ do_REM: {
   do_##name : {                                                              \
     if (LIKELY(sp - m.stack >= 2)) {                                         \
       VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (LIKELY(bothOf(left, right, DTYPE_INT32))) {                        \
-        uint32_t l = (uint32_t)V::int32Of(left), r = (uint32_t)V::int32Of(right); \
-        V::int32Of(left) = (int32_t)(operation);                             \
+      if (int type = bits32Pair(left, right)) {                              \
+        uint32_t l = bitsOf(left), r = bitsOf(right);                        \
+        bool isSigned = type == DTYPE_INT32;                                 \
+        (void)isSigned;                                                      \
+        bitsOf(left) = (operation);                                          \
+        V::setType(left, type);                                              \
         finishBinary(left, right);                                           \
         sp--;                                                                \
         NEXT();                                                              \
@@ -304,7 +334,7 @@ do_REM: {
   VELQ_BITS_HANDLER(BITOR, l | r)
   VELQ_BITS_HANDLER(BITXOR, l ^ r)
   VELQ_BITS_HANDLER(LSHIFT, l << (r & 31))
-  VELQ_BITS_HANDLER(RSHIFT, (l & 0x80000000u) ? ~(~l >> (r & 31)) : l >> (r & 31))
+  VELQ_BITS_HANDLER(RSHIFT, isSigned && (l & 0x80000000u) ? ~(~l >> (r & 31)) : l >> (r & 31))
 #undef VELQ_BITS_HANDLER
 
 do_AND:
