@@ -52,6 +52,7 @@ private:
   ArrayElement *elements;
   VELQ_Array *pendingNext;  // chains arrays waiting to be deleted (values/value.cpp)
   bool onCopyPath;          // being copied by velqStoredCopy (values/deep_copy.cpp)
+  int32_t lastFound;        // where the machine found an element last (values/array.cpp)
 };
 
 #endif

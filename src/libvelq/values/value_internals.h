@@ -143,6 +143,8 @@ struct VELQ_ValueInternals {
 
   // ---- Arrays and objects ----
 
+  // VELQ_Array::get for the machine, which remembers where it found the element.
+  static VELQ_Value *element(VELQ_Array *array, int32_t index);
   // VELQ_Array::set that reports a failure instead of dropping the value: false, with
   // the array unchanged and value still the caller's, when no slot can be had.
   static bool store(VELQ_Array *array, int32_t index, VELQ_Value *value);

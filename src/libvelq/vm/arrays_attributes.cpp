@@ -1,4 +1,5 @@
 // Array declaration, element access and object attribute access.
+#include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
 #include "vm/program_internals.h"
@@ -8,10 +9,17 @@
 #include "velq_value.h"
 #include "velq_variable.h"
 
+// name is the program's interned copy, which the new local keeps (as createVariable
+// would make it, but without a copy of its own).
 void VELQ_ProgramInternals::doArrayDeclare(VELQ_Program &program, const char *name) {
-  VELQ_Variable *variable = program.createVariable(name);
-  if (!variable) {
+  if (nameTaken(program, name)) {
     program.error(VELQ_ERR_VARIABLE_EXISTS);
+    return;
+  }
+  VELQ_Variable *variable = VELQ_RuntimeInternals::createBorrowing(
+      program.locals, name, &program.internals->machine.spares);
+  if (!variable) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
     return;
   }
   VELQ_Array *array = new VELQ_Array();
@@ -60,7 +68,8 @@ void VELQ_ProgramInternals::doElementGet(VELQ_Program &program) {
   }
   // The element is copied before the array value goes, which may be the array's last.
   HeldValue element;
-  const VELQ_Value *stored = array->getValueAsArray()->get(index->getValueAsInt32());
+  const VELQ_Value *stored =
+      VELQ_ValueInternals::element(array->getValueAsArray(), index->getValueAsInt32());
   if (stored) {
     V::putCopy(element.get(), stored);
   } else {

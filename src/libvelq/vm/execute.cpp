@@ -107,9 +107,14 @@ VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
   return variable ? variable : &internals->spareVariable;
 }
 
+bool VELQ_ProgramInternals::nameTaken(const VELQ_Program &program, const char *name) {
+  return program.constants->find(name) || program.globals->find(name) ||
+         program.locals->find(name);
+}
+
 VELQ_Variable *VELQ_Program::createVariable(const char *name) {
   if (!name) name = "";
-  if (constants->find(name) || globals->find(name) || locals->find(name)) return nullptr;
+  if (VELQ_ProgramInternals::nameTaken(*this, name)) return nullptr;
   VELQ_Variable *variable = locals->create(name, nullptr);
   return variable ? variable : &internals->spareVariable;
 }

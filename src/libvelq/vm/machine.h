@@ -16,11 +16,30 @@
 
 class VELQ_Instruction;
 
-// The run loop's handlers: one per opcode, and one for the end of the translated code.
-enum { VELQ_END_HANDLER = VELQ_OPCODE_COUNT, VELQ_HANDLER_COUNT = VELQ_OPCODE_COUNT + 1 };
-class VELQ_Program;
-class VELQ_Variable;
-class VELQ_VariableSystem;
+// The operators that the run loop's fast paths carry out, each by a handler of its own
+// and in fused handlers with the instruction before it (and, for the comparisons, the
+// conditional jump after it).
+#define VELQ_FAST_ARITHMETIC(X) \
+  X(ADD) X(SUB) X(MUL) X(DIV) X(REM) X(BITAND) X(BITOR) X(BITXOR) X(LSHIFT) X(RSHIFT)
+#define VELQ_FAST_COMPARISONS(X) X(EQ) X(NE) X(LT) X(LE) X(GT) X(GE)
+
+// The run loop's handlers: one per opcode, one for the end of the translated code, and
+// the fused handlers, each of which carries out a sequence of instructions at once.
+enum VELQ_Handler {
+  VELQ_END_HANDLER = VELQ_OPCODE_COUNT,
+  VELQ_FUSED_SET_POP,    // SET x; POP 1
+  VELQ_FUSED_STEP_POP,   // INC, DEC, INCP or DECP x; POP 1
+  VELQ_FUSED_CASE_JUMP,  // CASE k; JZ
+#define VELQ_FUSED_ARITHMETIC_IDS(op) VELQ_FUSED_K_##op, VELQ_FUSED_V_##op,
+  VELQ_FAST_ARITHMETIC(VELQ_FUSED_ARITHMETIC_IDS)  // PUSH_CONST k or PUSH_VAR x; op
+#undef VELQ_FUSED_ARITHMETIC_IDS
+#define VELQ_FUSED_COMPARISON_IDS(op) \
+  VELQ_FUSED_JUMP_##op, VELQ_FUSED_VV_##op, VELQ_FUSED_VK_##op,
+  // op; JZ or JNZ, with PUSH_VAR a; PUSH_VAR b or PUSH_VAR a; PUSH_CONST k before it
+  VELQ_FAST_COMPARISONS(VELQ_FUSED_COMPARISON_IDS)
+#undef VELQ_FUSED_COMPARISON_IDS
+  VELQ_HANDLER_COUNT
+};
 
 // Where a name last led: a constant or a global (the variable itself, valid while the
 // run's shape stamp is the same), or a local (its position among the frame's locals,
@@ -91,7 +110,6 @@ struct VELQ_Machine {
   VELQ_OpSource *sources = nullptr;
   uint32_t codeCapacity = 0;
   uint32_t translated = 0;  // ops 0 .. translated-1 are for the current code
-  bool countingCode = false;  // the handlers are those of the counting loop
 
   // ---- The program's interned names (kept for the program's life) ----
   char **interned = nullptr;  // open addressing; null for a free slot

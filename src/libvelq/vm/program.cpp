@@ -9,6 +9,7 @@
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
+#include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
 #include "vm/argument_names.h"
@@ -195,11 +196,19 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
   m.globalCount = program.globals->getCount();
   bool complete = program.environment && program.locals &&
                   !VELQ_EnvironmentInternals::outOfMemory(program.environment);
+  // The arguments' variables keep the shared copies of the names "$1" ... "$255".
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; i <= argc; i++) {
-    if (!program.locals || !program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i),
-                                                   argv[i - 1])) {
-      if (!program.locals) delete argv[i - 1];
+    const char *shared = VELQ_SharedArgumentName((int32_t)i);
+    VELQ_Variable *variable = nullptr;
+    if (program.locals)
+      variable = shared ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared)
+                        : program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i),
+                                                 nullptr);
+    if (variable) {
+      variable->setValue(argv[i - 1]);
+    } else {
+      delete argv[i - 1];
       complete = false;
     }
   }

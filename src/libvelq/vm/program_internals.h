@@ -168,6 +168,8 @@ struct VELQ_ProgramInternals {
   // The variable of a name as the run sees it now (constants, globals, locals, or a
   // new local), and what the name's cache remembers of it. Null after error 29.
   static VELQ_Variable *lookUp(VELQ_Program &program, const char *name, VELQ_NameCache *cache);
+  // Whether a variable of that name is among the constants, globals or locals.
+  static bool nameTaken(const VELQ_Program &program, const char *name);
   // After a host function ran: whether it gave the constants or globals a new variable.
   static void noteShape(VELQ_Program &program);
 

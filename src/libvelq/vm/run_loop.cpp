@@ -42,12 +42,6 @@ inline VELQ_Variable *cachedVariable(const VELQ_Machine &machine, const VELQ_Nam
   return nullptr;
 }
 
-// Both operands of the type (int32 or real): the case the fast paths take. Their texts,
-// if they have any, go when the result is in place (finishBinary).
-inline bool bothOf(const VELQ_Value *left, const VELQ_Value *right, int type) {
-  return V::typeOf(left) == type && V::typeOf(right) == type;
-}
-
 // The common type of two 32-bit integers (int32, unless both are uint32: an unsigned
 // operand counts as signed beside a signed one), or 0 when an operand is not a 32-bit
 // integer. Types 5 and 7 are the two, and differ in one bit.
@@ -57,13 +51,146 @@ inline int bits32Pair(const VELQ_Value *left, const VELQ_Value *right) {
   return leftType == DTYPE_UINT32 && rightType == DTYPE_UINT32 ? DTYPE_UINT32 : DTYPE_INT32;
 }
 
-inline uint32_t &bitsOf(VELQ_Value *value) { return reinterpret_cast<uint32_t &>(V::int32Of(value)); }
+inline uint32_t bitsOf(const VELQ_Value *value) {
+  return (uint32_t)V::int32Of(const_cast<VELQ_Value *>(value));
+}
 
-// After a fast path left its result's number in left: left's text was that of its old
-// number, and right is done with.
-inline void finishBinary(VELQ_Value *left, VELQ_Value *right) {
+// A real, an int32 or a uint32: the numbers whose mixes the fast paths carry out in reals.
+inline bool isReal32Mix(int type) { return type == DTYPE_REAL || (type & ~2) == DTYPE_INT32; }
+
+inline double realOf(const VELQ_Value *value) {
+  VELQ_Value *v = const_cast<VELQ_Value *>(value);
+  switch (V::typeOf(value)) {
+    case DTYPE_REAL:
+      return V::realOf(v);
+    case DTYPE_INT32:
+      return V::int32Of(v);
+    default:
+      return (uint32_t)V::int32Of(v);
+  }
+}
+
+// left := left op right in place, for the arithmetic, bitwise and shift operators, when
+// the operands are two 32-bit integers, or (for + - * /) any two of int32, uint32 and
+// real, one of which is a real; and for / whenever both are of those three. right is only
+// read. These are the results the general path gives (vm/operators.cpp) without its
+// conversions. False, with nothing changed, when the general path must decide (other
+// types, a zero divisor of %, a real where integers are wanted).
+inline bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_Value *right) {
+  int type = bits32Pair(left, right);
+  if (type && opCode != OP_DIV) {
+    uint32_t l = bitsOf(left), r = bitsOf(right), out;
+    switch (opCode) {
+      case OP_ADD:
+        out = l + r;
+        break;
+      case OP_SUB:
+        out = l - r;
+        break;
+      case OP_MUL:
+        out = l * r;
+        break;
+      case OP_REM:
+        if (r == 0) return false;  // error 9 from the general path
+        if (type == DTYPE_UINT32)
+          out = l % r;
+        else  // the most negative int32 by -1 has the remainder 0 (and no trap)
+          out = r == 0xFFFFFFFFu ? 0 : (uint32_t)((int32_t)l % (int32_t)r);
+        break;
+      case OP_BITAND:
+        out = l & r;
+        break;
+      case OP_BITOR:
+        out = l | r;
+        break;
+      case OP_BITXOR:
+        out = l ^ r;
+        break;
+      case OP_LSHIFT:
+        out = l << (r & 31);
+        break;
+      case OP_RSHIFT:
+        out = type == DTYPE_INT32 && (l & 0x80000000u) ? ~(~l >> (r & 31)) : l >> (r & 31);
+        break;
+      default:
+        return false;
+    }
+    if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
+    V::int32Of(left) = (int32_t)out;
+    V::setType(left, type);
+    return true;
+  }
+  int leftType = V::typeOf(left), rightType = V::typeOf(right);
+  if (!isReal32Mix(leftType) || !isReal32Mix(rightType)) return false;
+  if (opCode != OP_DIV && leftType != DTYPE_REAL && rightType != DTYPE_REAL) return false;
+  double l = realOf(left), r = realOf(right), out;
+  switch (opCode) {
+    case OP_ADD:
+      out = l + r;
+      break;
+    case OP_SUB:
+      out = l - r;
+      break;
+    case OP_MUL:
+      out = l * r;
+      break;
+    case OP_DIV:
+      out = l / r;
+      break;
+    default:
+      return false;  // error 10 from the general path
+  }
   if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
-  if (UNLIKELY(!V::isPlain(right))) V::releaseText(right);
+  V::setType(left, DTYPE_REAL);
+  V::realOf(left) = out;
+  return true;
+}
+
+// The outcome (1 or 0) of a comparison of two 32-bit integers, or of any two of int32,
+// uint32 and real (compared as reals); -1 when the general path must decide.
+inline int fastComparison(int opCode, const VELQ_Value *left, const VELQ_Value *right) {
+  int type = bits32Pair(left, right);
+  if (type) {
+    uint32_t l = bitsOf(left), r = bitsOf(right);
+    if (type == DTYPE_INT32) {
+      l ^= 0x80000000u;  // signed order as unsigned order
+      r ^= 0x80000000u;
+    }
+    switch (opCode) {
+      case OP_EQ:
+        return l == r;
+      case OP_NE:
+        return l != r;
+      case OP_LT:
+        return l < r;
+      case OP_LE:
+        return l <= r;
+      case OP_GT:
+        return l > r;
+      case OP_GE:
+        return l >= r;
+      default:
+        return -1;
+    }
+  }
+  if (!isReal32Mix(V::typeOf(left)) || !isReal32Mix(V::typeOf(right))) return -1;
+  double l = realOf(left), r = realOf(right);
+  switch (opCode) {
+    case OP_EQ:
+      return l == r;
+    case OP_NE:
+      return !(l == r);
+    case OP_LT:
+      return l < r;
+    case OP_LE:
+      return l <= r;
+    case OP_GT:
+      return l > r;
+    case OP_GE:
+      return l >= r;
+    default:
+      return -1;
+  }
 }
 
 }  // namespace
@@ -71,7 +198,13 @@ inline void finishBinary(VELQ_Value *left, VELQ_Value *right) {
 template <bool Counting>
 void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **table) {
 #define VELQ_LOOP_LABEL(name, mnemonic, kind, family) &&do_##name,
-  static const void *const labels[VELQ_HANDLER_COUNT] = {VELQ_OPCODES(VELQ_LOOP_LABEL) &&do_end};
+#define VELQ_ARITHMETIC_LABELS(op) &&do_k_##op, &&do_v_##op,
+#define VELQ_COMPARISON_LABELS(op) &&do_jump_##op, &&do_vv_##op, &&do_vk_##op,
+  static const void *const labels[VELQ_HANDLER_COUNT] = {
+      VELQ_OPCODES(VELQ_LOOP_LABEL) &&do_end, &&do_set_pop, &&do_step_pop, &&do_case_jump,
+      VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_LABELS) VELQ_FAST_COMPARISONS(VELQ_COMPARISON_LABELS)};
+#undef VELQ_ARITHMETIC_LABELS
+#undef VELQ_COMPARISON_LABELS
 #undef VELQ_LOOP_LABEL
   if (table) {
     *table = labels;
@@ -177,165 +310,78 @@ do_SET: {
   NEXT();
 }
 
-do_ADD: {
-  if (LIKELY(sp - m.stack >= 2)) {
-    VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (int type = bits32Pair(left, right)) {
-      bitsOf(left) = bitsOf(left) + bitsOf(right);
-      V::setType(left, type);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-    if (bothOf(left, right, DTYPE_REAL)) {
-      V::realOf(left) += V::realOf(right);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
+// Each fast arithmetic operator: its own handler, and the fused ones with the constant or
+// the variable pushed before it.
+#define VELQ_ARITHMETIC_HANDLERS(OP)                                                     \
+  do_##OP:                                                                               \
+  if (LIKELY(sp - m.stack >= 2) && fastArithmetic(OP_##OP, sp - 2, sp - 1)) {            \
+    V::drop(--sp);                                                                       \
+    NEXT();                                                                              \
+  }                                                                                      \
+  goto binary;                                                                           \
+  do_k_##OP : {                                                                          \
+    const VELQ_Value *k = op[0].operand.constant;                                        \
+    if (UNLIKELY(!k || sp == m.stack || !fastArithmetic(OP_##OP, sp - 1, k)))            \
+      goto do_PUSH_CONST;                                                                \
+    op += 2;                                                                             \
+    DISPATCH();                                                                          \
+  }                                                                                      \
+  do_v_##OP : {                                                                          \
+    VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());             \
+    if (UNLIKELY(!variable || sp == m.stack ||                                           \
+                 !fastArithmetic(OP_##OP, sp - 1, variable->getValue())))                \
+      goto do_PUSH_VAR;                                                                  \
+    op += 2;                                                                             \
+    DISPATCH();                                                                          \
   }
-  goto binary;
-}
+  VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_HANDLERS)
+#undef VELQ_ARITHMETIC_HANDLERS
 
-do_SUB: {
-  if (LIKELY(sp - m.stack >= 2)) {
-    VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (int type = bits32Pair(left, right)) {
-      bitsOf(left) = bitsOf(left) - bitsOf(right);
-      V::setType(left, type);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-    if (bothOf(left, right, DTYPE_REAL)) {
-      V::realOf(left) -= V::realOf(right);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
+// Each comparison: its own handler, and the fused ones that jump on its outcome: from
+// the two values on top, from two variables, from a variable and a constant.
+#define VELQ_JUMP_ON(outcome, jump)                  \
+  do {                                               \
+    if ((jump.opCode == OP_JZ) == ((outcome) == 0)) { \
+      GO_TO(jump.operand.target);                    \
+    } else {                                         \
+      op = &jump + 1;                                \
+    }                                                \
+    INTERRUPTIBLE();                                 \
+    DISPATCH();                                      \
+  } while (0)
+#define VELQ_COMPARISON_HANDLERS(OP)                                                     \
+  do_##OP : {                                                                            \
+    int outcome = LIKELY(sp - m.stack >= 2) ? fastComparison(OP_##OP, sp - 2, sp - 1) : -1; \
+    if (UNLIKELY(outcome < 0)) goto binary;                                              \
+    V::drop(--sp);                                                                       \
+    V::drop(sp - 1);                                                                     \
+    V::putInt32(sp - 1, outcome);                                                        \
+    NEXT();                                                                              \
+  }                                                                                      \
+  do_jump_##OP : {                                                                       \
+    int outcome = LIKELY(sp - m.stack >= 2) ? fastComparison(OP_##OP, sp - 2, sp - 1) : -1; \
+    if (UNLIKELY(outcome < 0)) goto binary;                                              \
+    V::drop(--sp);                                                                       \
+    V::drop(--sp);                                                                       \
+    VELQ_JUMP_ON(outcome, op[1]);                                                        \
+  }                                                                                      \
+  do_vv_##OP : {                                                                         \
+    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                  \
+    VELQ_Variable *b = a ? cachedVariable(m, &op[1].cache.names, LOCALS()) : nullptr;    \
+    int outcome = b ? fastComparison(OP_##OP, a->getValue(), b->getValue()) : -1;        \
+    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                         \
+    VELQ_JUMP_ON(outcome, op[3]);                                                        \
+  }                                                                                      \
+  do_vk_##OP : {                                                                         \
+    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                  \
+    const VELQ_Value *k = op[1].operand.constant;                                        \
+    int outcome = a && k ? fastComparison(OP_##OP, a->getValue(), k) : -1;               \
+    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                         \
+    VELQ_JUMP_ON(outcome, op[3]);                                                        \
   }
-  goto binary;
-}
-
-do_MUL: {
-  if (LIKELY(sp - m.stack >= 2)) {
-    VELQ_Value *right = sp - 1, *left = sp - 2;
-    if (int type = bits32Pair(left, right)) {
-      bitsOf(left) = bitsOf(left) * bitsOf(right);
-      V::setType(left, type);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-    if (bothOf(left, right, DTYPE_REAL)) {
-      V::realOf(left) *= V::realOf(right);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-  }
-  goto binary;
-}
-
-do_DIV: {
-  // Division is in reals: two plain int32 or reals give a plain real.
-  if (LIKELY(sp - m.stack >= 2)) {
-    VELQ_Value *right = sp - 1, *left = sp - 2;
-    int leftType = V::typeOf(left), rightType = V::typeOf(right);
-    if ((leftType == DTYPE_REAL || leftType == DTYPE_INT32) &&
-        (rightType == DTYPE_REAL || rightType == DTYPE_INT32)) {
-      double l = leftType == DTYPE_REAL ? V::realOf(left) : (double)V::int32Of(left);
-      double r = rightType == DTYPE_REAL ? V::realOf(right) : (double)V::int32Of(right);
-      V::setType(left, DTYPE_REAL);
-      V::realOf(left) = l / r;
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-  }
-  goto binary;
-}
-
-do_REM: {
-  if (LIKELY(sp - m.stack >= 2)) {
-    VELQ_Value *right = sp - 1, *left = sp - 2;
-    int type = bits32Pair(left, right);
-    if (LIKELY(type && bitsOf(right) != 0)) {
-      if (type == DTYPE_UINT32) {
-        bitsOf(left) %= bitsOf(right);
-      } else {
-        int32_t divisor = V::int32Of(right);
-        // The most negative int32 by -1 has the remainder 0 (and no trap).
-        V::int32Of(left) = divisor == -1 ? 0 : V::int32Of(left) % divisor;
-      }
-      V::setType(left, type);
-      finishBinary(left, right);
-      sp--;
-      NEXT();
-    }
-  }
-  goto binary;
-}
-
-#define VELQ_COMPARISON_HANDLER(name, test)                                  \
-  do_##name : {                                                              \
-    if (LIKELY(sp - m.stack >= 2)) {                                         \
-      VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (int type = bits32Pair(left, right)) {                              \
-        bool outcome;                                                        \
-        if (type == DTYPE_UINT32) {                                          \
-          uint32_t l = bitsOf(left), r = bitsOf(right);                      \
-          outcome = (test);                                                  \
-        } else {                                                             \
-          int32_t l = V::int32Of(left), r = V::int32Of(right);               \
-          outcome = (test);                                                  \
-        }                                                                    \
-        finishBinary(left, right);                                           \
-        V::putInt32(left, outcome ? 1 : 0);                                  \
-        sp--;                                                                \
-        NEXT();                                                              \
-      }                                                                      \
-      if (bothOf(left, right, DTYPE_REAL)) {                                 \
-        double l = V::realOf(left), r = V::realOf(right);                    \
-        finishBinary(left, right);                                           \
-        V::putInt32(left, (test) ? 1 : 0);                                   \
-        sp--;                                                                \
-        NEXT();                                                              \
-      }                                                                      \
-    }                                                                        \
-    goto binary;                                                             \
-  }
-  VELQ_COMPARISON_HANDLER(EQ, l == r)
-  VELQ_COMPARISON_HANDLER(NE, !(l == r))
-  VELQ_COMPARISON_HANDLER(LT, l < r)
-  VELQ_COMPARISON_HANDLER(LE, l <= r)
-  VELQ_COMPARISON_HANDLER(GT, l > r)
-  VELQ_COMPARISON_HANDLER(GE, l >= r)
-#undef VELQ_COMPARISON_HANDLER
-
-#define VELQ_BITS_HANDLER(name, operation)                                   \
-  do_##name : {                                                              \
-    if (LIKELY(sp - m.stack >= 2)) {                                         \
-      VELQ_Value *right = sp - 1, *left = sp - 2;                            \
-      if (int type = bits32Pair(left, right)) {                              \
-        uint32_t l = bitsOf(left), r = bitsOf(right);                        \
-        bool isSigned = type == DTYPE_INT32;                                 \
-        (void)isSigned;                                                      \
-        bitsOf(left) = (operation);                                          \
-        V::setType(left, type);                                              \
-        finishBinary(left, right);                                           \
-        sp--;                                                                \
-        NEXT();                                                              \
-      }                                                                      \
-    }                                                                        \
-    goto binary;                                                             \
-  }
-  VELQ_BITS_HANDLER(BITAND, l & r)
-  VELQ_BITS_HANDLER(BITOR, l | r)
-  VELQ_BITS_HANDLER(BITXOR, l ^ r)
-  VELQ_BITS_HANDLER(LSHIFT, l << (r & 31))
-  VELQ_BITS_HANDLER(RSHIFT, isSigned && (l & 0x80000000u) ? ~(~l >> (r & 31)) : l >> (r & 31))
-#undef VELQ_BITS_HANDLER
+  VELQ_FAST_COMPARISONS(VELQ_COMPARISON_HANDLERS)
+#undef VELQ_COMPARISON_HANDLERS
+#undef VELQ_JUMP_ON
 
 do_AND:
 do_OR:
@@ -515,6 +561,53 @@ do_EGET:
 do_ESET:
   CALL_OUT(doElementSet(p));
   NEXT();
+
+// ---- Fused handlers (vm/translation.cpp puts them where a sequence of instructions
+// allows) ----
+// Each carries out its whole sequence when its operands allow the fast path; otherwise it
+// carries out the first instruction alone, by that instruction's own handler, and the
+// others follow in their turn. The instructions of the sequence keep their own ops, for
+// jumps that lead into the middle of it.
+
+// SET x; POP 1: the value moves into the variable.
+do_set_pop: {
+  VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
+  if (UNLIKELY(!variable || variable->isConstant() || sp == m.stack ||
+               V::typeOf(sp - 1) == DTYPE_ARRAY))
+    goto *labels[OP_SET];
+  VELQ_Value *target = variable->getValue();
+  V::drop(target);
+  V::move(target, --sp);
+  op += 2;
+  DISPATCH();
+}
+
+// INC, DEC, INCP or DECP x; POP 1: the variable steps, nothing is pushed.
+do_step_pop: {
+  VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
+  VELQ_Value *value = variable ? variable->getValue() : nullptr;
+  if (UNLIKELY(!value || V::typeOf(value) != DTYPE_INT32)) goto *labels[op->opCode];
+  if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
+  bool up = op->opCode == OP_INC || op->opCode == OP_INCP;
+  V::int32Of(value) = (int32_t)((uint32_t)V::int32Of(value) + (up ? 1u : 0xFFFFFFFFu));
+  op += 2;
+  DISPATCH();
+}
+
+// CASE k; JZ: the value under test stays, the outcome decides the jump.
+do_case_jump: {
+  const VELQ_Value *k = op[0].operand.constant;
+  if (UNLIKELY(!k || sp == m.stack || V::typeOf(k) != DTYPE_INT32 ||
+               V::typeOf(sp - 1) != DTYPE_INT32))
+    goto *labels[OP_CASE];
+  if (V::int32Of(const_cast<VELQ_Value *>(k)) != V::int32Of(sp - 1)) {
+    GO_TO(op[1].operand.target);
+  } else {
+    op += 2;
+  }
+  INTERRUPTIBLE();
+  DISPATCH();
+}
 
 // The end of the translated code: the run goes on (or ends) outside the loop.
 do_end:

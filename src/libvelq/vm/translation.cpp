@@ -71,6 +71,80 @@ const char *VELQ_ProgramInternals::intern(VELQ_Program &program, const char *nam
   return copy;
 }
 
+namespace {
+
+bool isConditionalJump(int opCode) { return opCode == OP_JZ || opCode == OP_JNZ; }
+
+bool isPopOne(const VELQ_Op &op) { return op.opCode == OP_POP && op.count == 1; }
+
+// The fused handlers of an arithmetic operator (PUSH_CONST k; op and PUSH_VAR x; op), or
+// of a comparison (op; jump, then the same after PUSH_VAR; PUSH_VAR and after PUSH_VAR;
+// PUSH_CONST), in that order; VELQ_HANDLER_COUNT for an opcode without them.
+int arithmeticFusions(int opCode) {
+  switch (opCode) {
+#define VELQ_ARITHMETIC_CASE(op) \
+  case OP_##op:                  \
+    return VELQ_FUSED_K_##op;
+    VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_CASE)
+#undef VELQ_ARITHMETIC_CASE
+    default:
+      return VELQ_HANDLER_COUNT;
+  }
+}
+
+int comparisonFusions(int opCode) {
+  switch (opCode) {
+#define VELQ_COMPARISON_CASE(op) \
+  case OP_##op:                  \
+    return VELQ_FUSED_JUMP_##op;
+    VELQ_FAST_COMPARISONS(VELQ_COMPARISON_CASE)
+#undef VELQ_COMPARISON_CASE
+    default:
+      return VELQ_HANDLER_COUNT;
+  }
+}
+
+// The fused handler for the sequence that starts at code[i], or the op's own handler.
+int fusedHandler(const VELQ_Op *code, uint32_t i, uint32_t size) {
+  const VELQ_Op &op = code[i];
+  int next = i + 1 < size ? code[i + 1].opCode : OP_NOP;
+  int third = i + 2 < size ? code[i + 2].opCode : OP_NOP;
+  int fourth = i + 3 < size ? code[i + 3].opCode : OP_NOP;
+  switch (op.opCode) {
+    case OP_PUSH_VAR:
+      if (isConditionalJump(fourth) && comparisonFusions(third) != VELQ_HANDLER_COUNT) {
+        if (next == OP_PUSH_VAR) return comparisonFusions(third) + 1;
+        if (next == OP_PUSH_CONST) return comparisonFusions(third) + 2;
+      }
+      if (arithmeticFusions(next) != VELQ_HANDLER_COUNT) return arithmeticFusions(next) + 1;
+      break;
+    case OP_PUSH_CONST:
+      if (arithmeticFusions(next) != VELQ_HANDLER_COUNT) return arithmeticFusions(next);
+      break;
+    case OP_SET:
+      if (i + 1 < size && isPopOne(code[i + 1])) return VELQ_FUSED_SET_POP;
+      break;
+    case OP_CASE:
+      if (next == OP_JZ) return VELQ_FUSED_CASE_JUMP;
+      break;
+    case OP_INC:
+    case OP_DEC:
+    case OP_INCP:
+    case OP_DECP:
+      if (i + 1 < size && isPopOne(code[i + 1])) return VELQ_FUSED_STEP_POP;
+      break;
+    default:
+      if (isConditionalJump(next) && comparisonFusions(op.opCode) != VELQ_HANDLER_COUNT)
+        return comparisonFusions(op.opCode);
+      break;
+  }
+  return velqKnownOpCode(op.opCode) ? op.opCode : OP_NOP;
+}
+
+}  // namespace
+
+// The loop that counts steps runs every instruction by its own handler; the other runs
+// sequences of instructions by fused handlers where it can.
 bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
   VELQ_Machine &m = program.internals->machine;
   uint32_t size = program.codeSize;
@@ -81,19 +155,12 @@ bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
     return false;
   }
   const void *const *handlers = VELQ_ProgramInternals::handlers(counting);
-  bool handlersChanged = m.countingCode != counting;
-  m.countingCode = counting;
   for (uint32_t address = 0; address < size; address++) {
     const VELQ_Instruction *instruction = program.instructions[address];
     VELQ_Op &op = m.code[address];
     int opCode = instruction->opCode;
-    const void *handler = handlers[velqKnownOpCode(opCode) ? opCode : OP_NOP];
-    if (address < m.translated && matches(m.sources[address], instruction)) {
-      if (handlersChanged) op.handler = handler;
-      continue;
-    }
+    if (address < m.translated && matches(m.sources[address], instruction)) continue;
     memset(&op, 0, sizeof op);
-    op.handler = handler;
     op.opCode = opCode;
     op.count = instruction->intOperand;
     switch (velqOperandKind(opCode)) {
@@ -123,6 +190,12 @@ bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
   memset(&m.code[size], 0, sizeof m.code[size]);
   m.code[size].handler = handlers[VELQ_END_HANDLER];
   m.code[size].opCode = OP_NOP;
+  for (uint32_t address = 0; address < size; address++) {
+    int opCode = m.code[address].opCode;
+    m.code[address].handler =
+        handlers[counting ? (velqKnownOpCode(opCode) ? opCode : OP_NOP)
+                          : fusedHandler(m.code, address, size)];
+  }
   m.translated = size;
   return true;
 }
