@@ -12,6 +12,8 @@
 
 #include "runtime/growth.h"
 #include "runtime/memory.h"
+#include "values/number_text.h"
+#include "vm/argument_names.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "velq_program.h"
@@ -45,8 +47,16 @@ void insertName(char **slots, uint32_t capacity, char *name) {
 
 }  // namespace
 
+// "$1" to "$255" are the process's shared copies, which the engine's argument and
+// capture variables carry, so that an instruction naming one finds them by address.
 const char *VELQ_ProgramInternals::intern(VELQ_Program &program, const char *name) {
   if (!name) name = "";
+  if (name[0] == '$' && name[1] >= '1' && name[1] <= '9') {
+    const char *end = nullptr;
+    int64_t n = VELQ_ParseInt64(name + 1, &end);
+    const char *shared = *end == '\0' ? VELQ_SharedArgumentName((int32_t)n) : nullptr;
+    if (shared && strcmp(shared, name) == 0) return shared;
+  }
   VELQ_Machine &m = program.internals->machine;
   if (m.internedCapacity) {
     uint32_t mask = m.internedCapacity - 1;
