@@ -2,7 +2,7 @@
 #ifndef VELQ_H
 #define VELQ_H
 
-#define VELQ_VERSION "1.0.0"
+#define VELQ_VERSION "2.0.0"
 
 #include "korvat.h"
 #include "velq_value.h"

@@ -36,8 +36,8 @@ bool admit(void *block) {
 
 // ---- The per-thread pools of objects ----
 
-// Pooled sizes are rounded up to a multiple of 16 bytes, up to POOLED_MAX.
-enum : size_t { POOL_GRAIN = 16, POOLED_MAX = 128, POOL_CLASSES = POOLED_MAX / POOL_GRAIN };
+// Pooled sizes are rounded up to a multiple of 8 bytes, up to POOLED_MAX.
+enum : size_t { POOL_GRAIN = 8, POOLED_MAX = 128, POOL_CLASSES = POOLED_MAX / POOL_GRAIN };
 // Free blocks a thread keeps per size, beyond which freed blocks go back to the system.
 enum : uint32_t { POOL_KEPT = 4096 };
 
