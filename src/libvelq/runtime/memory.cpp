@@ -2,6 +2,8 @@
 // progress, and a per-thread note of a refused allocation.
 #include "runtime/memory.h"
 
+#include "runtime/run_limits.h"
+
 #include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -14,12 +16,16 @@ namespace {
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_AllocationFailure failure =
     VELQ_ALLOCATION_OK;
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_MemoryBudget *budget = nullptr;
-__attribute__((tls_model("initial-exec"))) thread_local std::atomic<bool> *interruptOnFailure =
-    nullptr;
+
+// A refused allocation stops the run in progress, if any.
+void stopRun() {
+  if (VELQ_RunLimits *limits = velqRunLimits())
+    limits->interrupt->store(true, std::memory_order_relaxed);
+}
 
 void *refuse(VELQ_AllocationFailure why) {
   failure = why;
-  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
+  stopRun();
   return nullptr;
 }
 
@@ -183,13 +189,7 @@ void velqClearAllocationFailure() { failure = VELQ_ALLOCATION_OK; }
 
 void velqNoteAllocationFailure(VELQ_AllocationFailure why) {
   failure = why;
-  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
-}
-
-std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt) {
-  std::atomic<bool> *previous = interruptOnFailure;
-  interruptOnFailure = interrupt;
-  return previous;
+  stopRun();
 }
 
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {

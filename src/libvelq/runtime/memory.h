@@ -14,14 +14,12 @@
 //   0 or false) where it has one, and otherwise leaves its object unchanged.
 //
 // A failure that happens where no result can carry it (a value's constructor, an operation
-// declared void) is noted for the run in progress, if any, by velqAllocate itself; the run
-// stops with error 29 before it executes another instruction (see velqAllocationFailed).
+// declared void) is noted for the run in progress, if any, by velqAllocate itself, which
+// also sets the run's interrupt (runtime/run_limits.h); the run stops with error 29.
 #ifndef VELQ_MEMORY_H
 #define VELQ_MEMORY_H
 
 #include <stddef.h>
-
-#include <atomic>
 
 // A new block of size bytes, or null.
 void *velqAllocate(size_t size);
@@ -70,9 +68,6 @@ struct VELQ_MemoryBudget {
 // Sets the budget of this thread (null: none) and returns the one it replaces.
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
 
-// The flag that a refused allocation of this thread sets, to stop the run in progress
-// (null: none); returns the one it replaces.
-std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt);
 
 // Defines the class-level operator new and delete that the engine's public classes
 // declare: new returns null when memory is refused (so a new-expression yields null

@@ -9,6 +9,7 @@
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
+#include "runtime/run_limits.h"
 #include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
@@ -31,12 +32,6 @@ char unusableProgramText[] = "Error 29 in line 0: Out of memory";
 VELQ_ProgramInternals *newInternals() {
   void *block = velqAllocate(sizeof(VELQ_ProgramInternals));
   return block ? ::new (block) VELQ_ProgramInternals : nullptr;
-}
-
-long long steadyNanoseconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 }  // namespace
@@ -379,19 +374,20 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   state.machine.interrupt.store(false, std::memory_order_relaxed);
   state.stepsTaken = 0;
   state.deadline = state.timeLimit
-                       ? steadyNanoseconds() + (long long)state.timeLimit * 1000000LL
+                       ? velqSteadyNanoseconds() + (long long)state.timeLimit * 1000000LL
                        : 0;
   state.memory = {0, state.memoryLimit};
   velqClearAllocationFailure();
   // A host function may run another program inside this run: each run puts back the
   // budget and the flag of the run it interrupted.
   state.outerBudget = velqSetMemoryBudget(state.memoryLimit ? &state.memory : nullptr);
-  state.outerInterrupt = velqInterruptOnAllocationFailure(&state.machine.interrupt);
+  state.limits = {&state.machine.interrupt, state.deadline};
+  state.outerLimits = velqSetRunLimits(&state.limits);
 }
 
 void VELQ_ProgramInternals::stopBudgets(VELQ_Program &program) {
   velqSetMemoryBudget(program.internals->outerBudget);
-  velqInterruptOnAllocationFailure(program.internals->outerInterrupt);
+  velqSetRunLimits(program.internals->outerLimits);
   program.internals->machine.interrupt.store(false, std::memory_order_relaxed);
 }
 
@@ -421,7 +417,7 @@ bool VELQ_ProgramInternals::budgetsAllowMore(VELQ_Program &program) {
     program.error(VELQ_ERR_STEP_LIMIT);
     return false;
   }
-  if (state.deadline && steadyNanoseconds() >= state.deadline) {
+  if (state.deadline && velqSteadyNanoseconds() >= state.deadline) {
     program.error(VELQ_ERR_TIME_LIMIT);
     return false;
   }
@@ -433,8 +429,12 @@ bool VELQ_ProgramInternals::budgetsAllowMore(VELQ_Program &program) {
   return true;
 }
 
+// Why the run was interrupted: memory refused, its deadline passed (found by work inside
+// an instruction), or cancel().
 int VELQ_ProgramInternals::interruption(VELQ_Program &program) {
   if (int code = allocationError()) return code;
+  long long deadline = program.internals->deadline;
+  if (deadline && velqSteadyNanoseconds() >= deadline) return VELQ_ERR_TIME_LIMIT;
   return VELQ_ERR_CANCELLED;
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "vm/machine.h"
 #include "velq_program.h"
 #include "velq_variable.h"
@@ -74,8 +75,10 @@ struct VELQ_ProgramInternals {
   unsigned long long stepsTaken = 0;
   long long deadline = 0;  // steady clock, nanoseconds; 0: none
   VELQ_MemoryBudget memory{0, 0};
-  VELQ_MemoryBudget *outerBudget = nullptr;  // of the run this one runs inside, if any
-  std::atomic<bool> *outerInterrupt = nullptr;
+  VELQ_RunLimits limits{nullptr, 0};
+  // Of the run this one runs inside (a host function may run another program), if any.
+  VELQ_MemoryBudget *outerBudget = nullptr;
+  VELQ_RunLimits *outerLimits = nullptr;
 
   // ---- The latest run's outcome ----
   bool endedByExit = false;
