@@ -39,7 +39,13 @@ void setHandler(bool restart) {
 
 }  // namespace
 
-void installInterruptHandler() { setHandler(true); }
+// A SIGINT that was ignored when the tool started (as a shell ignores it for a command
+// it runs in the background) stays ignored.
+void installInterruptHandler() {
+  struct sigaction current;
+  if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
+  setHandler(true);
+}
 
 void setRunningProgram(VELQ_Program *program) { runningProgram = program; }
 
@@ -47,6 +53,8 @@ void setRunningProgram(VELQ_Program *program) { runningProgram = program; }
 // otherwise interrupted calls go on, so that a run's output is not cut by a cancel.
 void setInterruptsNoted(bool noted) {
   interruptsNoted = noted;
+  struct sigaction current;
+  if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
   setHandler(!noted);
 }
 

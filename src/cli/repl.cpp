@@ -32,6 +32,8 @@ namespace {
 const char *const REPL_LABEL = "repl";
 const char *const PROMPT = "velq> ";
 const char *const CONTINUATION_PROMPT = "....> ";
+const char *const MAIN_TAKEN =
+    "main is the function each input of the REPL runs in: it cannot be defined or called";
 // The library entry under which a script run before the REPL offers its functions. The
 // name is not one a script would use, and the id follows those of the -m modules.
 const char *const SCRIPT_MODULE = "velq_repl_script";
@@ -120,6 +122,19 @@ bool endsInAssignment(const VELQ_Program *program, uint32_t start) {
   return false;
 }
 
+// Whether main's code calls main, which in the REPL is the input itself: the call
+// would only recurse until the stack is full.
+bool callsMain(const VELQ_Program *program, uint32_t start) {
+  for (uint32_t at = start; at < program->getCodeSize(); at++) {
+    const VELQ_Instruction *instruction = program->getInstruction(at);
+    if ((instruction->opCode == OP_CALL && instruction->operand.address == start) ||
+        (instruction->opCode == OP_CALL_EXT && instruction->operand.name &&
+         strcmp(instruction->operand.name, "main") == 0))
+      return true;
+  }
+  return false;
+}
+
 class Session {
  public:
   Session(RunSetup *runSetup, VELQ_Program *script);
@@ -181,7 +196,7 @@ bool Session::define(const Piece &piece) {
   for (uint32_t i = 0; i < own->getFunctionCount(); i++) kept.names.push_back(own->getFunction(i)->name);
   delete own;
   if (std::find(kept.names.begin(), kept.names.end(), "main") != kept.names.end()) {
-    fprintf(stderr, "velq: main is the function each line of the REPL runs in; give yours another name\n");
+    fprintf(stderr, "velq: %s\n", MAIN_TAKEN);
     return false;
   }
 
@@ -305,6 +320,11 @@ bool Session::handle(const std::string &input, int line, int *status) {
   if (!program) return true;
 
   uint32_t start = mainAddress(program);
+  if (callsMain(program, start)) {
+    fprintf(stderr, "velq: %s\n", MAIN_TAKEN);
+    delete program;
+    return true;
+  }
   bool printValue = form == EXPRESSION && !endsInAssignment(program, start);
   prepareGlobals(program, start);
   VELQ_VariableSystem *globals = nullptr;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Tests of the REPL at a terminal: sessions driven through a pseudo-terminal by
-# velq_pty_driver, each a list of steps (see pty_driver.cpp).
-#   repl_test.sh VELQ DRIVER WORK_DIR EDITING
+# Tests of the tool at a terminal, the REPL and Ctrl-C: sessions driven through a
+# pseudo-terminal by velq_pty_driver, each a list of steps (see pty_driver.cpp).
+#   terminal_test.sh VELQ DRIVER WORK_DIR EDITING
 # EDITING is "readline" when velq was built with line editing, which adds a history test.
 set -uo pipefail
 velq=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -102,6 +102,15 @@ expect 8
 expect velq> 
 send exit 3;\n
 status 3
+STEPS
+
+# Ctrl-C during a script's run cancels it: what it printed is kept, the error is
+# reported, and the tool exits with 130.
+session ctrl_c_stops_a_script -e 'sub main() { println "started"; while (1); }' <<'STEPS'
+expect started
+send \x03
+expect -e:1: Error 30 in line 1: Run cancelled
+status 130
 STEPS
 
 if [ "$editing" = readline ]; then
