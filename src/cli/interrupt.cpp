@@ -27,35 +27,24 @@ void onInterrupt(int signalNumber) {
   }
 }
 
-// Sets the handler; restart tells whether system calls it interrupts go on.
-void setHandler(bool restart) {
+}  // namespace
+
+// No SA_RESTART: a read waiting for input (the REPL's, or a script's ReadLine) returns
+// at Ctrl-C, so that the line is abandoned or the cancelled run stops at once. A SIGINT
+// that was ignored when the tool started (as a shell ignores it for a command it runs
+// in the background) stays ignored.
+void installInterruptHandler() {
   struct sigaction action;
+  if (sigaction(SIGINT, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) return;
   memset(&action, 0, sizeof action);
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = restart ? SA_RESTART : 0;
+  action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
-}
-
-}  // namespace
-
-// A SIGINT that was ignored when the tool started (as a shell ignores it for a command
-// it runs in the background) stays ignored.
-void installInterruptHandler() {
-  struct sigaction current;
-  if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
-  setHandler(true);
 }
 
 void setRunningProgram(VELQ_Program *program) { runningProgram = program; }
 
-// While interrupts are noted, a read that waits for input returns with EINTR at Ctrl-C;
-// otherwise interrupted calls go on, so that a run's output is not cut by a cancel.
-void setInterruptsNoted(bool noted) {
-  interruptsNoted = noted;
-  struct sigaction current;
-  if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
-  setHandler(!noted);
-}
+void setInterruptsNoted(bool noted) { interruptsNoted = noted; }
 
 bool takeInterrupt() { return interrupted.exchange(false); }

@@ -6,14 +6,14 @@
 
 class VELQ_Program;
 
-// Installs the SIGINT handler.
+// Installs the SIGINT handler. System calls it interrupts are not restarted.
 void installInterruptHandler();
 
 // Marks program as the one whose run Ctrl-C cancels, or none (null).
 void setRunningProgram(VELQ_Program *program);
 
 // Whether Ctrl-C should be noted rather than end the tool while no run is in progress
-// (in the REPL). While it is, a read waiting for input returns at Ctrl-C.
+// (in the REPL).
 void setInterruptsNoted(bool noted);
 
 // Whether Ctrl-C came since the last call; clears the note.

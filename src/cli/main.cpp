@@ -178,8 +178,9 @@ int main(int argc, char **argv) {
     installInterruptHandler();
     status = runTool(options);
   }
-  // Output that could not be written is a failure, not a success.
-  if (fflush(stdout) != 0 || ferror(stdout)) {
+  // Output that could not be written is a failure, not a success. (A write that Ctrl-C
+  // cut short is part of the run it stopped.)
+  if ((fflush(stdout) != 0 || ferror(stdout)) && status != VELQ_EXIT_INTERRUPTED) {
     fprintf(stderr, "velq: cannot write to standard output\n");
     if (status == VELQ_EXIT_OK) status = VELQ_EXIT_RUN_FAILED;
   }

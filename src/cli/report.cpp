@@ -8,9 +8,9 @@
 
 namespace {
 
-// A failure deep in a recursion has as many frames as calls; the report shows the
-// innermost and the outermost of them.
-enum { FRAMES_SHOWN_FIRST = 10, FRAMES_SHOWN_LAST = 5 };
+// A failure deep in a recursion has as many frames as calls; the report shows this many
+// of the innermost, then the outermost one.
+enum { INNER_FRAMES_SHOWN = 10 };
 
 std::string lowerCase(const char *text) {
   std::string lower = text ? text : "";
@@ -53,16 +53,18 @@ void reportRunError(VELQ_Program *program, const std::string &label, const Modul
     fprintf(stderr, "%s:%d: %s\n", fileOf(where, label, modules).c_str(), where->line, text);
   else
     fprintf(stderr, "%s: %s\n", label.c_str(), text);
-  if (const char *failure = program->getModuleFailure()) fprintf(stderr, "  %s\n", failure);
-  for (uint32_t i = 0; i < count; i++) {
-    if (count > FRAMES_SHOWN_FIRST + FRAMES_SHOWN_LAST && i == FRAMES_SHOWN_FIRST) {
-      uint32_t skipped = count - FRAMES_SHOWN_FIRST - FRAMES_SHOWN_LAST;
-      fprintf(stderr, "  ... %u more calls ...\n", skipped);
-      i += skipped - 1;
-      continue;
-    }
+  const char *failure = program->getModuleFailure();
+  if (failure && failure[0]) fprintf(stderr, "  %s\n", failure);
+  if (count == 0) return;
+  // The engine keeps the innermost frames and the outermost one of a deep chain.
+  unsigned long depth = program->getErrorCallDepth();
+  uint32_t inner = count - 1;
+  if (inner > INNER_FRAMES_SHOWN && depth > INNER_FRAMES_SHOWN + 1) inner = INNER_FRAMES_SHOWN;
+  for (uint32_t i = 0; i < inner; i++)
     writeFrame(i == 0 ? "in" : "called from", program->getErrorFrame(i), label, modules);
-  }
+  if (depth > (unsigned long)inner + 1)
+    fprintf(stderr, "  ... %lu more calls ...\n", depth - inner - 1);
+  writeFrame(count == 1 ? "in" : "called from", program->getErrorFrame(count - 1), label, modules);
 }
 
 void writeResult(VELQ_Value *result, FILE *out) {

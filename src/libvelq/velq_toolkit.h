@@ -12,12 +12,13 @@
 
 #include "velq_environment.h"
 
-// Limits of the toolkit functions. A result beyond a limit is refused with error 28
-// "Memory limit exceeded" rather than built.
+// Limits of the toolkit functions. A result beyond a limit, and a width, precision or
+// number of digits beyond the field limit, is refused with error 28 "Memory limit
+// exceeded" rather than built.
 enum : uint32_t {
   VELQ_TOOLKIT_TEXT_LIMIT = 256u * 1024 * 1024,    // bytes of a text a function makes or reads
   VELQ_TOOLKIT_ELEMENT_LIMIT = 16u * 1024 * 1024,  // elements of an array a function makes
-  VELQ_TOOLKIT_FIELD_LIMIT = 400  // Format's width and precision; Round's digits (beyond: cut)
+  VELQ_TOOLKIT_FIELD_LIMIT = 400  // Format's width and precision, Round's digits
 };
 
 // One toolkit function: its record and the text that documents it.

@@ -125,9 +125,10 @@ check "-d of a compile error" 2 "" "-e:1: Error in line 1: syntax error, unexpec
 # -m: modules in a library under the file's base name; the script's folder is not needed.
 RUN_IN=$work/elsewhere check "-m" 0 "42${nl}HI!$nl" "" -m "$fx/util.velq" -m "$fx/Loud.text" \
   "$fx/uses.velq"
-RUN_IN=$work/elsewhere check "no -m: module missing" 1 "" \
-  "$fx/uses_util.velq: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"util\" not found*" \
-  "$fx/uses_util.velq"
+RUN_IN=$work/elsewhere check "no -m: module beside the script" 0 "2$nl" "" "$fx/uses_util.velq"
+RUN_IN=$work/elsewhere check "module found nowhere" 1 "" \
+  "-e: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"nosuch\" not found (looked in: .)" \
+  -e 'use nosuch; sub main() { }'
 RUN_IN=$work/elsewhere check "-m attached" 0 "2$nl" "" "-m$fx/util.velq" "$fx/uses_util.velq"
 check "-m that does not compile" 2 "" "$fx/broken.velq:1: Error in line 1: *" \
   -m "$fx/broken.velq" hello.velq
@@ -226,9 +227,9 @@ check "module that does not compile" 1 "" \
   deep/uses_bad.velq
 RUN_IN=$work/elsewhere check "error inside a -m module" 1 "" \
   "$fx/deep/lib.velq:3: Error 9 in line 3: Divide by zero$nl  in level3 ($fx/deep/lib.velq:3)$nl  called from level2*$nl  called from level1*$nl  called from main (-e:1)" \
-  -m "$fx/deep/lib.velq" -e 'sub main() { level1(1); }'
+  -m "$fx/deep/lib.velq" -e 'use lib; sub main() { level1(1); }'
 check "deep recursion shows its ends" 1 "" \
-  "-e:1: Error 8 in line 1: Control stack overflow$nl  in down (-e:1)$nl*  ... 32759 more calls ...$nl*  called from main (-e:1)" \
+  "-e:1: Error 8 in line 1: Control stack overflow$nl  in down (-e:1)$nl*  ... 32758 more calls ...$nl*  called from main (-e:1)" \
   -e 'sub down(n) { return down(n + 1); } sub main() { down(0); }'
 
 # Budgets: each stops a run with its error; a bad value is a usage error.
@@ -243,7 +244,7 @@ check "--max-memory" 1 "" "-e:1: Error 28 in line 1: Memory limit exceeded$nl  i
 # runtime needs more address space than such a limit leaves, so that build skips it.
 if ! ldd "$velq" 2>/dev/null | grep -q libasan; then
   cases=$((cases + 1))
-  got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { return length(left("x", 600000000)); }' 2>&1)
+  got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { x = left("x", 600000000); y = x; }' 2>&1)
   status=$?
   if [ $status -ne 1 ] || [[ $got != "-e:1: Error 29 in line 1: Out of memory"* ]]; then
     failures=$((failures + 1))

@@ -54,7 +54,7 @@ string arrayResult(VELQ_ExtFunctionHandler handler, const std::vector<Const> &ar
   return text;
 }
 
-const int LIMIT = VELQ_TOOLKIT_ERR_LIMIT;
+const int LIMIT = VELQ_ERR_MEMORY_LIMIT;
 
 TEST(Toolkit, TableNamesEveryHandlerOnceAndRegistersAfterTheBuiltins) {
   VELQ_Environment environment;

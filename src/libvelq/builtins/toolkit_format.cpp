@@ -11,10 +11,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-
 #include "toolkit_functions.h"
 #include "values/number_text.h"
+#include "values/value_internals.h"
 #include "velq_program.h"
 #include "velq_value.h"
 
@@ -31,7 +30,11 @@ enum {
   // The significant digits of a real that Round takes as the decimal it stands for:
   // enough for every decimal of up to 15 digits to come back as written, so that 2.675,
   // which as a real lies just below 2.675, rounds to 2.68.
-  ROUND_SIGNIFICANT_DIGITS = 15
+  ROUND_SIGNIFICANT_DIGITS = 15,
+  // Room for a rounded number's text: 309 digits before the point of the largest real
+  // and at most the field limit of digits after it (or of zeros for negative digits),
+  // its sign, its point and a carry.
+  ROUND_TEXT_SIZE = VELQ_REAL_TEXT_SIZE + 2 * VELQ_TOOLKIT_FIELD_LIMIT
 };
 
 // snprintf in the "C" locale, so that the decimal point is always '.'.
@@ -108,10 +111,10 @@ int32_t readConversion(const char *format, uint32_t length, uint32_t *at, Conver
   }
   if (*at < length && format[*at] >= '1' && format[*at] <= '9' &&
       !readField(format, length, at, &c->width))
-    return VELQ_TOOLKIT_ERR_LIMIT;
+    return VELQ_ERR_MEMORY_LIMIT;
   if (*at < length && format[*at] == '.') {
     (*at)++;
-    if (!readField(format, length, at, &c->precision)) return VELQ_TOOLKIT_ERR_LIMIT;
+    if (!readField(format, length, at, &c->precision)) return VELQ_ERR_MEMORY_LIMIT;
   }
   if (*at >= length || format[*at] == '\0' || !strchr(CONVERSION_LETTERS, format[*at]))
     return VELQ_ERR_NOT_STRING;
@@ -239,17 +242,16 @@ int32_t formatInto(const char *format, uint32_t length, int32_t argc, VELQ_Value
 // A number as decimal digits: its value is 0.DIGITS times ten to (exponent + 1), so
 // exponent is the power of ten of the first digit.
 struct Decimal {
-  std::string digits;  // without leading zeros; "0" for zero
+  char digits[VELQ_INTEGER_TEXT_SIZE];  // without leading zeros; "0" for zero
+  int count = 0;
   int exponent = 0;
   bool negative = false;
 };
 
 Decimal decimalOfMagnitude(uint64_t magnitude, bool negative) {
-  char text[VELQ_INTEGER_TEXT_SIZE];
-  size_t length = VELQ_FormatUInt64(magnitude, text);
   Decimal d;
-  d.digits.assign(text, length);
-  d.exponent = (int)length - 1;
+  d.count = (int)VELQ_FormatUInt64(magnitude, d.digits);
+  d.exponent = d.count - 1;
   d.negative = negative;
   return d;
 }
@@ -267,61 +269,89 @@ Decimal decimalOfReal(double x) {
   formatInCLocale(text, sizeof text, "%.*e", ROUND_SIGNIFICANT_DIGITS - 1, fabs(x));
   Decimal d;
   d.negative = signbit(x);
-  d.digits.push_back(text[0]);
+  d.digits[d.count++] = text[0];
   const char *p = text + 2;
-  while (*p != 'e') d.digits.push_back(*p++);
+  while (*p != 'e') d.digits[d.count++] = *p++;
   d.exponent = atoi(p + 1);
   return d;
 }
 
-// Adds one to a decimal numeral; the empty numeral counts as 0.
-void incrementNumeral(std::string &numeral) {
-  for (size_t i = numeral.size(); i-- > 0;) {
+// Adds one to the decimal numeral of count digits at numeral (the empty numeral counts
+// as 0); returns its new count, which a carry out of the first digit makes one more.
+int incrementNumeral(char *numeral, int count) {
+  for (int i = count; i-- > 0;) {
     if (numeral[i] != '9') {
       numeral[i]++;
-      return;
+      return count;
     }
     numeral[i] = '0';
   }
-  numeral.insert(numeral.begin(), '1');
+  memmove(numeral + 1, numeral, (size_t)count);
+  numeral[0] = '1';
+  return count + 1;
 }
 
-// The number rounded half away from zero to digits decimals (to tens, hundreds, ...
-// for negative digits), written with exactly that many decimals, or as a whole number
-// when digits is 0 or less. Zero never gets a sign.
-std::string roundedText(const Decimal &number, int digits) {
+// Writes the number rounded half away from zero to digits decimals (to tens, hundreds,
+// ... for negative digits), with exactly that many decimals, or as a whole number when
+// digits is 0 or less; zero gets no sign. Returns the length written into text, which
+// holds ROUND_TEXT_SIZE bytes.
+size_t roundedText(const Decimal &number, int digits, char *text) {
+  char numeral[ROUND_TEXT_SIZE];
+  int count = 0;
   // The digits kept: those of place 10^-digits and above.
-  long kept = (long)number.exponent + digits + 1;
-  long available = (long)number.digits.size();
-  std::string numeral;
-  if (kept >= available) {
-    numeral = number.digits + std::string((size_t)(kept - available), '0');
+  int kept = number.exponent + digits + 1;
+  if (kept >= number.count) {
+    memcpy(numeral, number.digits, (size_t)number.count);
+    memset(numeral + number.count, '0', (size_t)(kept - number.count));
+    count = kept;
   } else if (kept >= 0) {
-    numeral = number.digits.substr(0, (size_t)kept);
-    if (number.digits[(size_t)kept] >= '5') incrementNumeral(numeral);
+    memcpy(numeral, number.digits, (size_t)kept);
+    count = kept;
+    if (number.digits[kept] >= '5') count = incrementNumeral(numeral, count);
   }
-  size_t first = numeral.find_first_not_of('0');
-  numeral = first == std::string::npos ? "0" : numeral.substr(first);
-  bool zero = numeral == "0";
+  int first = 0;
+  while (first < count && numeral[first] == '0') first++;
+  bool zero = first == count;
 
-  std::string text = number.negative && !zero ? "-" : "";
+  size_t length = 0;
+  if (number.negative && !zero) text[length++] = '-';
   if (digits <= 0) {
-    text += numeral;
-    if (!zero) text.append((size_t)-digits, '0');
-    return text;
+    if (zero) {
+      text[length++] = '0';
+    } else {
+      memcpy(text + length, numeral + first, (size_t)(count - first));
+      length += (size_t)(count - first);
+      memset(text + length, '0', (size_t)-digits);
+      length += (size_t)-digits;
+    }
+    return length;
   }
-  if (numeral.size() <= (size_t)digits) numeral.insert(0, (size_t)digits + 1 - numeral.size(), '0');
-  size_t point = numeral.size() - (size_t)digits;
-  return text + numeral.substr(0, point) + "." + numeral.substr(point);
+  // At least one digit before the point: leading zeros make up a short numeral.
+  int significant = count - first;
+  int whole = significant > digits ? significant - digits : 0;
+  if (whole == 0) {
+    text[length++] = '0';
+  } else {
+    memcpy(text + length, numeral + first, (size_t)whole);
+    length += (size_t)whole;
+  }
+  text[length++] = '.';
+  int zeros = significant < digits ? digits - significant : 0;
+  memset(text + length, '0', (size_t)zeros);
+  length += (size_t)zeros;
+  memcpy(text + length, numeral + first + whole, (size_t)(significant - whole));
+  return length + (size_t)(significant - whole);
 }
 
 // Whether a whole-number text (an optional '-' and digits without leading zeros)
 // lies in the int64 range.
-bool fitsInt64(const std::string &text) {
-  bool negative = !text.empty() && text[0] == '-';
-  std::string magnitude = negative ? text.substr(1) : text;
-  const std::string bound = negative ? "9223372036854775808" : "9223372036854775807";
-  return magnitude.size() < bound.size() || (magnitude.size() == bound.size() && magnitude <= bound);
+bool fitsInt64(const char *text, size_t length) {
+  bool negative = length > 0 && text[0] == '-';
+  const char *digits = negative ? text + 1 : text;
+  size_t count = negative ? length - 1 : length;
+  const char *bound = negative ? "9223372036854775808" : "9223372036854775807";
+  const size_t boundLength = 19;
+  return count < boundLength || (count == boundLength && memcmp(digits, bound, boundLength) <= 0);
 }
 
 }  // namespace
@@ -337,26 +367,24 @@ VELQ_HANDLER(velqRound) {
   if (!x->isNumeric()) return VELQ_ERR_BAD_ARITHMETIC;
   int digits = 0;
   if (argc == 2) {
-    if (!argv[1]->isInteger()) return VELQ_ERR_NOT_WHOLE;
-    int64_t wanted = argv[1]->getValueAsInt64();
-    if (argv[1]->isUnsigned() && argv[1]->getValueAsUInt64() > VELQ_TOOLKIT_FIELD_LIMIT)
-      return VELQ_TOOLKIT_ERR_LIMIT;
-    if (wanted > VELQ_TOOLKIT_FIELD_LIMIT || wanted < -(int64_t)VELQ_TOOLKIT_FIELD_LIMIT)
-      return VELQ_TOOLKIT_ERR_LIMIT;
-    digits = (int)wanted;
+    VELQ_Value *wanted = argv[1];
+    if (!wanted->isInteger()) return VELQ_ERR_NOT_WHOLE;
+    bool tooLarge = wanted->isUnsigned() ? wanted->getValueAsUInt64() > VELQ_TOOLKIT_FIELD_LIMIT
+                                         : wanted->getValueAsInt64() > VELQ_TOOLKIT_FIELD_LIMIT;
+    if (tooLarge || (!wanted->isUnsigned() &&
+                     wanted->getValueAsInt64() < -(int64_t)VELQ_TOOLKIT_FIELD_LIMIT))
+      return VELQ_ERR_MEMORY_LIMIT;
+    digits = (int)wanted->getValueAsInt64();
   }
   bool real = x->isReal();
   double d = real ? x->getValueAsReal() : 0;
-  if ((!real && digits == 0) || (real && !isfinite(d))) {
-    *result = new VELQ_Value(x);
-    return 0;
-  }
-  std::string text = roundedText(real ? decimalOfReal(d) : decimalOfInteger(x), digits);
-  if (digits <= 0 && !fitsInt64(text))
-    *result = new VELQ_Value(VELQ_ParseReal(text.c_str(), nullptr));
-  else
-    *result = new VELQ_Value(text.data(), (uint32_t)text.size());
-  return 0;
+  if ((!real && digits == 0) || (real && !isfinite(d))) return velqResult(result, new VELQ_Value(x));
+  char text[ROUND_TEXT_SIZE];
+  size_t length = roundedText(real ? decimalOfReal(d) : decimalOfInteger(x), digits, text);
+  text[length] = '\0';
+  if (digits <= 0 && !fitsInt64(text, length))
+    return velqResult(result, new VELQ_Value(VELQ_ParseReal(text, nullptr)));
+  return velqResult(result, velqToolkitText(text, length));
 }
 
 // Format(format, ...): the format's bytes with each conversion replaced by its argument.
@@ -370,13 +398,13 @@ VELQ_HANDLER(velqFormat) {
   Output measure;
   int32_t code = formatInto(format, length, argc - 1, argv + 1, &measure);
   if (code != 0) return code;
-  if (measure.length > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_TOOLKIT_ERR_LIMIT;
-  char *text = static_cast<char *>(malloc(measure.length > 0 ? (size_t)measure.length : 1));
-  if (!text) return VELQ_TOOLKIT_ERR_NO_MEMORY;
+  if (measure.length > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
+  VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)measure.length);
+  if (!value) return VELQ_ERR_OUT_OF_MEMORY;
   Output write;
-  write.data = text;
+  write.data = VELQ_ValueInternals::writableText(value);
   formatInto(format, length, argc - 1, argv + 1, &write);
-  *result = new VELQ_Value(text, (uint32_t)measure.length);
-  free(text);
+  VELQ_ValueInternals::textWritten(value);
+  *result = value;
   return 0;
 }

@@ -9,17 +9,19 @@
 // when it is one, as every text the engine makes. What a script could make as large as
 // it likes (a line, a file, a joined or replaced text, the pieces of a split) is held to
 // the limits of velq_toolkit.h, and nothing is allocated beyond what the result needs
-// and a constant.
+// and a constant. Memory comes from the engine's allocation path (runtime/memory.h), so
+// it counts toward a run's memory budget; memory refused is error 29.
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/memory.h"
 #include "toolkit_functions.h"
+#include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_program.h"
 #include "velq_value.h"
@@ -59,7 +61,7 @@ namespace {
 
 enum {
   LINE_START_SIZE = 256,      // bytes ReadLine holds before it needs a larger buffer
-  STREAM_START_SIZE = 65536,  // bytes ReadFile reads at first from a file of unknown size
+  STREAM_START_SIZE = 65536,  // bytes ReadFile reads at first from a stream of unknown size
 };
 
 // The text form of a value with one; the empty text for a value without (null).
@@ -72,29 +74,49 @@ const char *textOf(VELQ_Value *value, uint32_t *length) {
   return text;
 }
 
-// A byte buffer that grows by doubling up to a limit. Its bytes are the caller's to
-// turn into a value; the buffer frees them when it goes.
+// A byte buffer that grows by doubling up to a limit, for input of unknown length. Its
+// bytes are copied into the result; the buffer releases them when it goes.
 struct GrowingBuffer {
   char *data = nullptr;
   size_t length = 0;
   size_t capacity = 0;
 
-  ~GrowingBuffer() { free(data); }
+  ~GrowingBuffer() { velqRelease(data); }
 
   // Makes room for at least one more byte: 0, or the code for a buffer that would pass
   // limit bytes or that cannot be had.
   int32_t reserveMore(size_t limit, size_t startSize) {
     if (length < capacity) return 0;
-    if (capacity >= limit) return VELQ_TOOLKIT_ERR_LIMIT;
+    if (capacity >= limit) return VELQ_ERR_MEMORY_LIMIT;
     size_t grown = capacity == 0 ? startSize : capacity * 2;
     if (grown > limit) grown = limit;
-    char *block = static_cast<char *>(realloc(data, grown));
-    if (!block) return VELQ_TOOLKIT_ERR_NO_MEMORY;
+    char *block = static_cast<char *>(velqReallocate(data, grown));
+    if (!block) return VELQ_ERR_OUT_OF_MEMORY;
     data = block;
     capacity = grown;
     return 0;
   }
 };
+
+// Stores value at index of array, which takes it: false, with the value deleted, when
+// memory for the slot is refused.
+bool storeElement(VELQ_Array *array, int32_t index, VELQ_Value *value) {
+  if (value && VELQ_ValueInternals::store(array, index, value)) return true;
+  delete value;
+  return false;
+}
+
+// The result holding a new array: 0, or error 29 (with the array deleted) when memory
+// is refused.
+int32_t arrayResult(VELQ_Array *array, VELQ_Value **result) {
+  VELQ_Value *value = new VELQ_Value(array);
+  if (!value) {
+    delete array;
+    return VELQ_ERR_OUT_OF_MEMORY;
+  }
+  *result = value;
+  return 0;
+}
 
 // The input stream of the running program's environment; null without one.
 FILE *inputOf(VELQ_Program *program) {
@@ -118,14 +140,68 @@ uint64_t countPieces(const char *text, uint32_t textLength, const char *separato
   return pieces;
 }
 
-// Floor and Ceil: integers as they are, a real through round.
+// Floor and Ceil: integers as they are, a real through toWhole.
 int32_t wholeOf(VELQ_Value *x, double (*toWhole)(double), VELQ_Value **result) {
   if (!x->isNumeric()) return VELQ_ERR_BAD_ARITHMETIC;
-  *result = x->isReal() ? velqToolkitWholeNumber(toWhole(x->getValueAsReal())) : new VELQ_Value(x);
+  return velqResult(result, x->isReal() ? velqToolkitWholeNumber(toWhole(x->getValueAsReal()))
+                                        : new VELQ_Value(x));
+}
+
+// ReadFile of a regular file: its size bytes read straight into the result's text, the
+// size taken when the file was opened. A file that turns out shorter gives what it holds.
+int32_t readSizedFile(int fd, off_t size, VELQ_Value **result) {
+  if ((uint64_t)size > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
+  VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)size);
+  if (!value) return VELQ_ERR_OUT_OF_MEMORY;
+  char *text = VELQ_ValueInternals::writableText(value);
+  size_t done = 0;
+  while (done < (size_t)size) {
+    ssize_t got = read(fd, text + done, (size_t)size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      delete value;
+      return velqResult(result, new VELQ_Value());
+    }
+    if (got == 0) break;
+    done += (size_t)got;
+  }
+  if (done < (size_t)size) {
+    VELQ_Value *shorter = velqToolkitText(text, done);
+    delete value;
+    return velqResult(result, shorter);
+  }
+  VELQ_ValueInternals::textWritten(value);
+  *result = value;
   return 0;
 }
 
+// ReadFile of a pipe or a device: read in growing blocks until its end.
+int32_t readStream(int fd, VELQ_Value **result) {
+  // One byte beyond the limit tells a stream that is too long from one that just fits.
+  const size_t limit = (size_t)VELQ_TOOLKIT_TEXT_LIMIT + 1;
+  GrowingBuffer text;
+  for (;;) {
+    int32_t code = text.reserveMore(limit, STREAM_START_SIZE);
+    if (code != 0) return code;
+    ssize_t got = read(fd, text.data + text.length, text.capacity - text.length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return velqResult(result, new VELQ_Value());
+    if (got == 0) break;
+    text.length += (size_t)got;
+  }
+  if (text.length >= limit) return VELQ_ERR_MEMORY_LIMIT;
+  return velqResult(result, velqToolkitText(text.data, text.length));
+}
+
 }  // namespace
+
+VELQ_Value *velqToolkitText(const char *text, size_t length) {
+  VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)length);
+  if (!value) return nullptr;
+  memcpy(VELQ_ValueInternals::writableText(value), text, length);
+  VELQ_ValueInternals::textWritten(value);
+  return value;
+}
 
 VELQ_Value *velqToolkitWholeNumber(double d) {
   // The bounds are those of text read as a number: int32 from -2147483647 on.
@@ -136,12 +212,11 @@ VELQ_Value *velqToolkitWholeNumber(double d) {
 
 // Reads bytes up to the next line feed, which is dropped; a last line without one is
 // a line too. At the end of the input, or without an input stream, the result is null.
+// A read that a signal interrupts (Ctrl-C in the velq tool, which cancels the run) ends
+// the line where it stands.
 VELQ_HANDLER(velqReadLine) {
   FILE *input = inputOf(program);
-  if (!input) {
-    *result = new VELQ_Value();
-    return 0;
-  }
+  if (!input) return velqResult(result, new VELQ_Value());
   GrowingBuffer line;
   bool any = false;
   int32_t code = 0;
@@ -153,79 +228,54 @@ VELQ_HANDLER(velqReadLine) {
     if (code != 0) break;
     line.data[line.length++] = (char)c;
   }
+  if (ferror(input) && errno == EINTR) clearerr(input);  // the input goes on after it
   funlockfile(input);
   if (code != 0) return code;
-  *result = any ? new VELQ_Value(line.data, (uint32_t)line.length) : new VELQ_Value();
-  return 0;
+  return velqResult(result, any ? velqToolkitText(line.data, line.length) : new VELQ_Value());
 }
 
-// Reads the whole file in large blocks, into a buffer of the file's size when it has
-// one, and makes the value once. A path that cannot be opened, or names a folder, gives
-// null; so does a read that fails on the way.
+// Reads a whole file of known size straight into the result's text; a file of unknown
+// size (a pipe, a device) in growing blocks. A path that cannot be opened, or names a
+// folder, gives null; so does a read that fails on the way.
 VELQ_HANDLER(velqReadFile) {
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t pathLength;
   const char *path = textOf(argv[0], &pathLength);
-  if (strlen(path) != pathLength) {  // no file name holds a zero byte
-    *result = new VELQ_Value();
-    return 0;
-  }
+  if (strlen(path) != pathLength) return velqResult(result, new VELQ_Value());  // no file name holds a zero byte
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     if (fd >= 0) close(fd);
-    *result = new VELQ_Value();
-    return 0;
+    return velqResult(result, new VELQ_Value());
   }
-  // One byte beyond the limit tells a file that is too long from one that just fits.
-  const size_t limit = (size_t)VELQ_TOOLKIT_TEXT_LIMIT + 1;
-  size_t startSize = STREAM_START_SIZE;
-  if (S_ISREG(info.st_mode) && info.st_size >= 0) {
-    if ((uint64_t)info.st_size >= limit) {
-      close(fd);
-      return VELQ_TOOLKIT_ERR_LIMIT;
-    }
-    startSize = (size_t)info.st_size + 1;  // and one byte to see the end of the file
-  }
-  GrowingBuffer text;
-  int32_t code = 0;
-  bool failed = false;
-  for (;;) {
-    code = text.reserveMore(limit, startSize);
-    if (code != 0) break;
-    ssize_t got = read(fd, text.data + text.length, text.capacity - text.length);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failed = true;
-    if (got <= 0) break;
-    text.length += (size_t)got;
-  }
+  int32_t code = S_ISREG(info.st_mode) ? readSizedFile(fd, info.st_size, result)
+                                       : readStream(fd, result);
   close(fd);
-  if (code == 0 && text.length >= limit) code = VELQ_TOOLKIT_ERR_LIMIT;
-  if (code != 0) return code;
-  *result = failed ? new VELQ_Value() : new VELQ_Value(text.data, (uint32_t)text.length);
-  return 0;
+  return code;
 }
 
 VELQ_HANDLER(velqArgCount) {
-  *result = new VELQ_Value((int32_t)0);
-  return 0;
+  return velqResult(result, new VELQ_Value((int32_t)(program ? program->getArgumentCount() : 0)));
 }
 
 VELQ_HANDLER(velqCount) {
   VELQ_Array *array = argv[0]->getValueAsArray();
   if (!array) return VELQ_ERR_NOT_ARRAY;
-  *result = new VELQ_Value((int32_t)array->getSize());
-  return 0;
+  return velqResult(result, new VELQ_Value((int32_t)array->getSize()));
 }
 
 VELQ_HANDLER(velqKeys) {
   VELQ_Array *array = argv[0]->getValueAsArray();
   if (!array) return VELQ_ERR_NOT_ARRAY;
   VELQ_Array *keys = new VELQ_Array();
-  for (int32_t i = 0; i < array->getSize(); i++)
-    keys->set(i, new VELQ_Value(array->getElement(i)->index));
-  *result = new VELQ_Value(keys);
-  return 0;
+  if (!keys) return VELQ_ERR_OUT_OF_MEMORY;
+  for (int32_t i = 0; i < array->getSize(); i++) {
+    if (!storeElement(keys, i, new VELQ_Value(array->getElement(i)->index))) {
+      delete keys;
+      return VELQ_ERR_OUT_OF_MEMORY;
+    }
+  }
+  return arrayResult(keys, result);
 }
 
 // The pieces between separators, each a value made from its text. An empty separator
@@ -237,26 +287,32 @@ VELQ_HANDLER(velqSplit) {
   const char *text = textOf(argv[0], &textLength);
   const char *separator = textOf(argv[1], &separatorLength);
   if (countPieces(text, textLength, separator, separatorLength) > VELQ_TOOLKIT_ELEMENT_LIMIT)
-    return VELQ_TOOLKIT_ERR_LIMIT;
+    return VELQ_ERR_MEMORY_LIMIT;
 
   VELQ_Array *pieces = new VELQ_Array();
+  if (!pieces) return VELQ_ERR_OUT_OF_MEMORY;
   int32_t index = 0;
+  bool stored = true;
   if (separatorLength == 0) {
-    for (uint32_t i = 0; i < textLength; i++) pieces->set(index++, new VELQ_Value(text + i, 1));
+    for (uint32_t i = 0; i < textLength && stored; i++)
+      stored = storeElement(pieces, index++, velqToolkitText(text + i, 1));
   } else if (textLength > 0) {
     const char *end = text + textLength;
     const char *start = text;
-    for (;;) {
+    while (stored) {
       const char *hit =
           static_cast<const char *>(memmem(start, end - start, separator, separatorLength));
       const char *stop = hit ? hit : end;
-      pieces->set(index++, new VELQ_Value(start, (uint32_t)(stop - start)));
+      stored = storeElement(pieces, index++, velqToolkitText(start, stop - start));
       if (!hit) break;
       start = hit + separatorLength;
     }
   }
-  *result = new VELQ_Value(pieces);
-  return 0;
+  if (!stored) {
+    delete pieces;
+    return VELQ_ERR_OUT_OF_MEMORY;
+  }
+  return arrayResult(pieces, result);
 }
 
 // The elements' texts in index order; a null element adds the empty text, an object
@@ -277,10 +333,11 @@ VELQ_HANDLER(velqJoin) {
     textOf(element, &length);
     total += length;
   }
-  if (total > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_TOOLKIT_ERR_LIMIT;
+  if (total > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
 
-  char *joined = static_cast<char *>(malloc(total > 0 ? (size_t)total : 1));
-  if (!joined) return VELQ_TOOLKIT_ERR_NO_MEMORY;
+  VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)total);
+  if (!value) return VELQ_ERR_OUT_OF_MEMORY;
+  char *joined = VELQ_ValueInternals::writableText(value);
   size_t at = 0;
   for (int32_t i = 0; i < count; i++) {
     if (i > 0) {
@@ -292,8 +349,8 @@ VELQ_HANDLER(velqJoin) {
     memcpy(joined + at, text, length);
     at += length;
   }
-  *result = new VELQ_Value(joined, (uint32_t)total);
-  free(joined);
+  VELQ_ValueInternals::textWritten(value);
+  *result = value;
   return 0;
 }
 
@@ -309,10 +366,11 @@ VELQ_HANDLER(velqReplace) {
   uint64_t occurrences = oldLength > 0 ? countPieces(text, textLength, old, oldLength) : 0;
   if (occurrences > 0) occurrences--;  // the pieces between occurrences are one more
   uint64_t total = textLength - occurrences * oldLength + occurrences * newLength;
-  if (total > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_TOOLKIT_ERR_LIMIT;
+  if (total > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
 
-  char *replaced = static_cast<char *>(malloc(total > 0 ? (size_t)total : 1));
-  if (!replaced) return VELQ_TOOLKIT_ERR_NO_MEMORY;
+  VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)total);
+  if (!value) return VELQ_ERR_OUT_OF_MEMORY;
+  char *replaced = VELQ_ValueInternals::writableText(value);
   size_t at = 0;
   const char *end = text + textLength;
   const char *start = text;
@@ -326,8 +384,8 @@ VELQ_HANDLER(velqReplace) {
     occurrences--;
   }
   memcpy(replaced + at, start, end - start);
-  *result = new VELQ_Value(replaced, (uint32_t)total);
-  free(replaced);
+  VELQ_ValueInternals::textWritten(value);
+  *result = value;
   return 0;
 }
 
@@ -337,6 +395,5 @@ VELQ_HANDLER(velqCeil) { return wholeOf(argv[0], ceil, result); }
 
 VELQ_HANDLER(velqSqrt) {
   if (!argv[0]->isNumeric()) return VELQ_ERR_BAD_ARITHMETIC;
-  *result = new VELQ_Value(sqrt(argv[0]->getValueAsReal()));
-  return 0;
+  return velqResult(result, new VELQ_Value(sqrt(argv[0]->getValueAsReal())));
 }

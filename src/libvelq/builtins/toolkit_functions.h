@@ -6,9 +6,6 @@
 #include "builtins.h"
 #include "velq_toolkit.h"
 
-// The codes toolkit handlers return for a limit and for memory they cannot have.
-enum { VELQ_TOOLKIT_ERR_LIMIT = 28, VELQ_TOOLKIT_ERR_NO_MEMORY = 29 };
-
 // Input.
 VELQ_HANDLER(velqReadLine);
 VELQ_HANDLER(velqReadFile);
@@ -30,7 +27,11 @@ VELQ_HANDLER(velqFormat);
 
 // A whole number d as the value text reading would make of it: an int32 from
 // -2147483647 to 2147483647, else an int64; a real beyond the int64 range (or not
-// finite) stays the real it is.
+// finite) stays the real it is. Null when memory is refused.
 VELQ_Value *velqToolkitWholeNumber(double d);
+
+// A new string value holding length bytes of text, read as a number when it is one,
+// as the counted text constructor makes it; null when memory is refused.
+VELQ_Value *velqToolkitText(const char *text, size_t length);
 
 #endif
