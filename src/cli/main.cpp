@@ -83,13 +83,17 @@ int loadModules(const std::vector<std::string> &files, RunSetup *setup) {
 }
 
 // The folders a script's `use` looks in: the script's own folder, then the current one.
+// For a script in the current folder, and for -e and standard input, that is the
+// current folder alone, which is where the engine looks when it is given none.
 std::vector<std::string> moduleDirectoriesFor(const VelqOptions &options) {
   std::vector<std::string> directories;
-  if (options.source == VelqOptions::FROM_FILE) {
-    size_t slash = options.script.find_last_of('/');
-    if (slash != std::string::npos) directories.push_back(slash == 0 ? "/" : options.script.substr(0, slash));
-  }
-  if (directories.empty() || directories[0] != ".") directories.push_back(".");
+  if (options.source != VelqOptions::FROM_FILE) return directories;
+  size_t slash = options.script.find_last_of('/');
+  if (slash == std::string::npos) return directories;
+  std::string own = slash == 0 ? "/" : options.script.substr(0, slash);
+  if (own == ".") return directories;
+  directories.push_back(own);
+  directories.push_back(".");
   return directories;
 }
 
