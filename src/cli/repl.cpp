@@ -194,6 +194,7 @@ bool Session::define(const Piece &piece) {
   }
   Piece kept = piece;
   for (uint32_t i = 0; i < own->getFunctionCount(); i++) kept.names.push_back(own->getFunction(i)->name);
+  bool usesModules = own->getPreloadCount() > 0;
   delete own;
   if (std::find(kept.names.begin(), kept.names.end(), "main") != kept.names.end()) {
     fprintf(stderr, "velq: %s\n", MAIN_TAKEN);
@@ -217,6 +218,16 @@ bool Session::define(const Piece &piece) {
   if (!all) {
     definitions = before;
     reportCompileError(REPL_LABEL, error.c_str());
+    return false;
+  }
+  // A module that cannot be loaded would fail every later input: a run of the
+  // definitions alone loads the modules before it finds no main, and shows the failure.
+  const char *failure = nullptr;
+  if (usesModules && runWithBudgets(all, *setup, nullptr) != 0) failure = all->getModuleFailure();
+  if (failure && failure[0]) {
+    definitions = before;
+    reportRunError(all, REPL_LABEL, setup->moduleFiles);
+    delete all;
     return false;
   }
   delete all;

@@ -266,6 +266,10 @@ STDIN=$'x = 1\nx + 1\nsub f(a) { return a * 2; }\nf(x)\nprintln "hi";\nprintln "
   -i
 STDIN=$'triple(14)\ntwice(1)\n' check "REPL after a script" 0 "ran${nl}42${nl}2$nl" "" -i -m util.velq funcs.velq
 STDIN=$'exit 5;\n' check "REPL exit status" 5 "" "" -i
+STDIN=$'sub f() { return 1; }\nsub f() { return 2; }\nf()\n' check "REPL redefinition" 0 "2$nl" "" -i
+STDIN=$'use nosuch;\n1 + 1\n' check "REPL refuses a module it cannot load" 0 "2$nl" \
+  "repl: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"nosuch\" not found (looked in: .)" -i
+STDIN=$'array a;\na[1] = 5;\narray a;\ntypeof(a[1])\n' check "REPL array declared again" 0 "null$nl" "" -i
 STDIN=$'main()\n' check "REPL refuses main" 0 "" "velq: main is*" -i -e 'sub main() { }'
 STDIN=$'sub main() { }\n' check "REPL keeps main its own" 0 "" "velq: main is*" -i
 
