@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/select.h>
 
 #include "interrupt.h"
@@ -86,27 +87,30 @@ void takeLine(char *text) {
 
 }  // namespace
 
+// SIGINT stays blocked except while the reader waits in pselect, which unblocks it
+// atomically: a Ctrl-C that comes while readline works is then noticed at the next
+// wait, never lost between the check of the note and the wait.
 LineReader::Outcome LineReader::readEdited(const char *prompt, std::string *line) {
+  sigset_t interrupt, unblocked;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigprocmask(SIG_BLOCK, &interrupt, &unblocked);
+  sigdelset(&unblocked, SIGINT);
   EditedLine edited;
   current = &edited;
   rl_callback_handler_install(prompt, takeLine);
   int fd = fileno(rl_instream);
+  bool interrupted = false;
   while (!edited.done) {
+    if (takeInterrupt()) {
+      interrupted = true;
+      break;
+    }
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(fd, &readable);
-    int ready = select(fd + 1, &readable, nullptr, nullptr, nullptr);
-    if (ready < 0 && errno == EINTR) {
-      if (!takeInterrupt()) continue;
-      // Abandon the line: readline forgets it and gives the terminal back.
-      rl_free_line_state();
-      rl_callback_sigcleanup();
-      rl_callback_handler_remove();
-      fputc('\n', stdout);
-      fflush(stdout);
-      current = nullptr;
-      return INTERRUPTED;
-    }
+    int ready = pselect(fd + 1, &readable, nullptr, nullptr, nullptr, &unblocked);
+    if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) {
       rl_callback_handler_remove();
       edited.ended = true;
@@ -114,7 +118,17 @@ LineReader::Outcome LineReader::readEdited(const char *prompt, std::string *line
     }
     if (ready > 0) rl_callback_read_char();
   }
+  if (interrupted) {
+    // Abandon the line: readline forgets it and gives the terminal back.
+    rl_free_line_state();
+    rl_callback_sigcleanup();
+    rl_callback_handler_remove();
+    fputc('\n', stdout);
+    fflush(stdout);
+  }
+  sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
   current = nullptr;
+  if (interrupted) return INTERRUPTED;
   if (edited.ended) {
     fputc('\n', stdout);
     return END;

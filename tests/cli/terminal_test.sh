@@ -81,8 +81,9 @@ session ctrl_c_stops_a_run <<'STEPS'
 expect velq> 
 send n = 5\n
 expect velq> 
-send while (1) if (n++ == 1000) println "running";\n
-expect running
+send while (1) if (n++ == 1000) println "run" . "ning";\n
+# The echo of the line shows "run" . "ning"; the running statement prints running.
+expect \x0d\nrunning
 send \x03
 expect Error 30
 expect velq> 

@@ -124,6 +124,14 @@ FILE *inputOf(VELQ_Program *program) {
   return environment ? environment->getStdIn() : nullptr;
 }
 
+// The first occurrence of the needle (needleLength > 0) from start on, or null. A
+// one-byte needle, the common separator, is found with memchr, which looks no further
+// than the byte it finds.
+const char *findNext(const char *start, const char *end, const char *needle, uint32_t needleLength) {
+  if (needleLength == 1) return static_cast<const char *>(memchr(start, needle[0], end - start));
+  return static_cast<const char *>(memmem(start, end - start, needle, needleLength));
+}
+
 // The number of pieces Split makes of a text of textLength bytes.
 uint64_t countPieces(const char *text, uint32_t textLength, const char *separator,
                      uint32_t separatorLength) {
@@ -132,7 +140,7 @@ uint64_t countPieces(const char *text, uint32_t textLength, const char *separato
   uint64_t pieces = 1;
   const char *end = text + textLength;
   for (const char *at = text; at < end;) {
-    const char *hit = static_cast<const char *>(memmem(at, end - at, separator, separatorLength));
+    const char *hit = findNext(at, end, separator, separatorLength);
     if (!hit) break;
     pieces++;
     at = hit + separatorLength;
@@ -198,7 +206,7 @@ int32_t readStream(int fd, VELQ_Value **result) {
 VELQ_Value *velqToolkitText(const char *text, size_t length) {
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)length);
   if (!value) return nullptr;
-  memcpy(VELQ_ValueInternals::writableText(value), text, length);
+  if (length > 0) memcpy(VELQ_ValueInternals::writableText(value), text, length);
   VELQ_ValueInternals::textWritten(value);
   return value;
 }
@@ -300,8 +308,7 @@ VELQ_HANDLER(velqSplit) {
     const char *end = text + textLength;
     const char *start = text;
     while (stored) {
-      const char *hit =
-          static_cast<const char *>(memmem(start, end - start, separator, separatorLength));
+      const char *hit = findNext(start, end, separator, separatorLength);
       const char *stop = hit ? hit : end;
       stored = storeElement(pieces, index++, velqToolkitText(start, stop - start));
       if (!hit) break;
@@ -375,7 +382,7 @@ VELQ_HANDLER(velqReplace) {
   const char *end = text + textLength;
   const char *start = text;
   while (occurrences > 0) {
-    const char *hit = static_cast<const char *>(memmem(start, end - start, old, oldLength));
+    const char *hit = findNext(start, end, old, oldLength);
     memcpy(replaced + at, start, hit - start);
     at += hit - start;
     memcpy(replaced + at, replacement, newLength);
