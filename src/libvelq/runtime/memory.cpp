@@ -3,6 +3,7 @@
 #include "runtime/memory.h"
 
 #include <malloc.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,9 +14,12 @@ namespace {
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_AllocationFailure failure =
     VELQ_ALLOCATION_OK;
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_MemoryBudget *budget = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local std::atomic<bool> *interruptOnFailure =
+    nullptr;
 
 void *refuse(VELQ_AllocationFailure why) {
   failure = why;
+  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
   return nullptr;
 }
 
@@ -30,7 +34,99 @@ bool admit(void *block) {
   return true;
 }
 
+// ---- The per-thread pools of objects ----
+
+// Pooled sizes are rounded up to a multiple of 16 bytes, up to POOLED_MAX.
+enum : size_t { POOL_GRAIN = 16, POOLED_MAX = 128, POOL_CLASSES = POOLED_MAX / POOL_GRAIN };
+// Free blocks a thread keeps per size, beyond which freed blocks go back to the system.
+enum : uint32_t { POOL_KEPT = 4096 };
+
+struct FreeBlock {
+  FreeBlock *next;
+};
+
+// Plain data, so that reaching it costs no more than a thread-local access.
+struct Pools {
+  FreeBlock *heads[POOL_CLASSES];
+  uint32_t counts[POOL_CLASSES];
+  bool cleanupSet;  // the thread's PoolsCleanup is set up
+};
+__attribute__((tls_model("initial-exec"))) thread_local Pools pools;
+
+// Gives a thread's kept blocks back to the system when the thread ends. It is set up
+// the first time the thread keeps a block (touching it is what sets it up).
+struct PoolsCleanup {
+  bool active = false;
+  ~PoolsCleanup() {
+    for (size_t i = 0; i < POOL_CLASSES; i++) {
+      while (FreeBlock *block = pools.heads[i]) {
+        pools.heads[i] = block->next;
+        free(block);
+      }
+      pools.counts[i] = 0;
+    }
+  }
+};
+thread_local PoolsCleanup poolsCleanup;
+
+// Sanitizer builds take every object from the system, so that a use after free is seen.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool poolsOn = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+const bool poolsOn = false;
+#else
+const bool poolsOn = true;
+#endif
+#else
+const bool poolsOn = true;
+#endif
+
 }  // namespace
+
+void *velqAllocateObject(size_t size) {
+  size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
+  if (!poolsOn || poolClass >= POOL_CLASSES) return velqAllocate(size);
+  size_t rounded = (poolClass + 1) * POOL_GRAIN;
+  if (budget) {
+    if (budget->limit && budget->used + (long long)rounded > (long long)budget->limit)
+      return refuse(VELQ_BUDGET_REFUSED);
+    budget->used += (long long)rounded;
+  }
+  if (FreeBlock *block = pools.heads[poolClass]) {
+    pools.heads[poolClass] = block->next;
+    pools.counts[poolClass]--;
+    return block;
+  }
+  void *block = malloc(rounded);
+  if (!block) {
+    if (budget) budget->used -= (long long)rounded;
+    return refuse(VELQ_SYSTEM_REFUSED);
+  }
+  return block;
+}
+
+void velqReleaseObject(void *block, size_t size) {
+  if (!block) return;
+  size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
+  if (!poolsOn || poolClass >= POOL_CLASSES) {
+    velqRelease(block);
+    return;
+  }
+  if (budget) budget->used -= (long long)((poolClass + 1) * POOL_GRAIN);
+  if (pools.counts[poolClass] >= POOL_KEPT) {
+    free(block);
+    return;
+  }
+  if (!pools.cleanupSet) {
+    poolsCleanup.active = true;
+    pools.cleanupSet = true;
+  }
+  FreeBlock *freed = static_cast<FreeBlock *>(block);
+  freed->next = pools.heads[poolClass];
+  pools.heads[poolClass] = freed;
+  pools.counts[poolClass]++;
+}
 
 void *velqAllocate(size_t size) {
   void *block = malloc(size ? size : 1);
@@ -85,7 +181,16 @@ VELQ_AllocationFailure velqAllocationFailure() { return failure; }
 
 void velqClearAllocationFailure() { failure = VELQ_ALLOCATION_OK; }
 
-void velqNoteAllocationFailure(VELQ_AllocationFailure why) { failure = why; }
+void velqNoteAllocationFailure(VELQ_AllocationFailure why) {
+  failure = why;
+  if (interruptOnFailure) interruptOnFailure->store(true, std::memory_order_relaxed);
+}
+
+std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt) {
+  std::atomic<bool> *previous = interruptOnFailure;
+  interruptOnFailure = interrupt;
+  return previous;
+}
 
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {
   VELQ_MemoryBudget *previous = budget;

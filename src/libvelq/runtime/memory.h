@@ -21,6 +21,8 @@
 
 #include <stddef.h>
 
+#include <atomic>
+
 // A new block of size bytes, or null.
 void *velqAllocate(size_t size);
 
@@ -30,6 +32,14 @@ void *velqReallocate(void *block, size_t size);
 
 // Releases a block of velqAllocate or velqReallocate; null does nothing.
 void velqRelease(void *block);
+
+// Objects of the engine's classes (values, variables, variable systems, arrays, object
+// records) are made and unmade all the time, so each thread keeps the blocks it freed
+// for its next objects of the same size, up to a bound past which they go back to the
+// system. A block may be freed by another thread than the one that allocated it.
+// velqReleaseObject must be given the size the object was allocated with.
+void *velqAllocateObject(size_t size);
+void velqReleaseObject(void *block, size_t size);
 
 // A new zero-terminated copy of length bytes of text (a null text gives length zero
 // bytes), or null.
@@ -50,9 +60,9 @@ void velqClearAllocationFailure();
 void velqNoteAllocationFailure(VELQ_AllocationFailure why);
 
 // The memory budget of the run in progress in this thread. While one is set, every
-// block this thread allocates counts its usable size into `used`, every block it
-// releases counts it out again, and an allocation that would bring `used` above
-// `limit` (when limit is not 0) is refused as VELQ_BUDGET_REFUSED.
+// block this thread allocates counts its size into `used`, every block it releases
+// counts it out again, and an allocation that would bring `used` above `limit` is
+// refused as VELQ_BUDGET_REFUSED.
 struct VELQ_MemoryBudget {
   long long used;
   unsigned long long limit;
@@ -60,11 +70,23 @@ struct VELQ_MemoryBudget {
 // Sets the budget of this thread (null: none) and returns the one it replaces.
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
 
+// The flag that a refused allocation of this thread sets, to stop the run in progress
+// (null: none); returns the one it replaces.
+std::atomic<bool> *velqInterruptOnAllocationFailure(std::atomic<bool> *interrupt);
+
 // Defines the class-level operator new and delete that the engine's public classes
 // declare: new returns null when memory is refused (so a new-expression yields null
 // instead of throwing), delete releases through velqRelease.
 #define VELQ_DEFINE_ENGINE_ALLOCATION(Class)                                     \
   void *Class::operator new(size_t size) noexcept { return velqAllocate(size); } \
   void Class::operator delete(void *block) noexcept { velqRelease(block); }
+
+// The same for the classes whose objects come from the per-thread pools; their
+// operator delete is declared with the object's size.
+#define VELQ_DEFINE_POOLED_ALLOCATION(Class)                                                \
+  void *Class::operator new(size_t size) noexcept { return velqAllocateObject(size); }      \
+  void Class::operator delete(void *block, size_t size) noexcept {                          \
+    velqReleaseObject(block, size);                                                         \
+  }
 
 #endif

@@ -99,9 +99,9 @@ const VELQ_Function *functionAt(const VELQ_Program &program, uint32_t address) {
 // than the frames kept keeps its innermost frames and its outermost one.
 void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
   forgetErrorFrames(program);
-  if (program.currentPosition >= program.codeSize || !program.controlStack) return;
+  if (program.currentPosition >= program.codeSize || !program.internals->running) return;
   VELQ_ProgramInternals &state = *program.internals;
-  unsigned long depth = (unsigned long)program.subLevel + 1;
+  unsigned long depth = (unsigned long)state.machine.frames.count + 1;
   uint32_t kept = depth < VELQ_ERROR_FRAMES_KEPT ? (uint32_t)depth : (uint32_t)VELQ_ERROR_FRAMES_KEPT;
   state.frames = static_cast<VELQ_StoredFrame *>(velqAllocate(kept * sizeof(VELQ_StoredFrame)));
   state.frameViews = static_cast<VELQ_ErrorFrame *>(velqAllocate(kept * sizeof(VELQ_ErrorFrame)));
@@ -109,16 +109,15 @@ void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
     forgetErrorFrames(program);
     return;
   }
-  int stacked = program.controlStack->getSize();
-  void **control = program.controlStack->peekList(stacked);
+  const VELQ_GrowingList<VELQ_Frame> &open = state.machine.frames;
   for (uint32_t k = 0; k < kept; k++) {
     // Frame k of the kept ones stands for frame `from` of the whole chain.
     unsigned long from = (k == kept - 1) ? depth - 1 : k;
     uint32_t address = program.currentPosition;
     if (from > 0) {
-      // The return address of the call that opened frame from - 1, counted from the top.
-      int slot = stacked - 2 * (int)from;
-      address = slot >= 0 ? (uint32_t)(uintptr_t)control[slot] - 1 : 0;
+      // The call that opened frame from - 1, counted from the innermost.
+      unsigned long slot = open.count - from;
+      address = slot < open.count ? open.items[slot].returnAddress - 1 : 0;
     }
     VELQ_StoredFrame &frame = state.frames[k];
     const VELQ_Instruction *instruction = program.getInstruction(address);
