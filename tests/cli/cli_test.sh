@@ -244,7 +244,7 @@ check "--max-memory" 1 "" "-e:1: Error 28 in line 1: Memory limit exceeded$nl  i
 # runtime needs more address space than such a limit leaves, so that build skips it.
 if ! ldd "$velq" 2>/dev/null | grep -q libasan; then
   cases=$((cases + 1))
-  got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { x = left("x", 600000000); y = x; }' 2>&1)
+  got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { x = left("x", 600000000); y = x . x; }' 2>&1)
   status=$?
   if [ $status -ne 1 ] || [[ $got != "-e:1: Error 29 in line 1: Out of memory"* ]]; then
     failures=$((failures + 1))

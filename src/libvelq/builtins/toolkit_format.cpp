@@ -162,7 +162,8 @@ int32_t appendConversion(const Conversion &c, VELQ_Value *value, Output *out) {
     case 's': {
       if (!value->isString()) return VELQ_ERR_NOT_STRING;
       uint32_t textLength = 0;
-      const char *text = value->getValueAsString(&textLength);
+      const char *text = VELQ_ValueInternals::textView(value, &textLength);
+      if (!text) return VELQ_ERR_OUT_OF_MEMORY;
       size_t shown = c.precision >= 0 && (uint32_t)c.precision < textLength ? c.precision : textLength;
       appendPadded(c, text, shown, out);
       return 0;
@@ -394,7 +395,8 @@ VELQ_HANDLER(velqFormat) {
   if (argc < 1) return VELQ_ERR_ARGUMENT_COUNT;
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t length = 0;
-  const char *format = argv[0]->getValueAsString(&length);
+  const char *format = VELQ_ValueInternals::textView(argv[0], &length);
+  if (!format) return VELQ_ERR_OUT_OF_MEMORY;
   Output measure;
   int32_t code = formatInto(format, length, argc - 1, argv + 1, &measure);
   if (code != 0) return code;
@@ -402,7 +404,7 @@ VELQ_HANDLER(velqFormat) {
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)measure.length);
   if (!value) return VELQ_ERR_OUT_OF_MEMORY;
   Output write;
-  write.data = VELQ_ValueInternals::writableText(value);
+  write.data = VELQ_ValueInternals::textToWrite(value);
   formatInto(format, length, argc - 1, argv + 1, &write);
   VELQ_ValueInternals::textWritten(value);
   *result = value;

@@ -64,9 +64,10 @@ enum {
   STREAM_START_SIZE = 65536,  // bytes ReadFile reads at first from a stream of unknown size
 };
 
-// The text form of a value with one; the empty text for a value without (null).
+// The text form of a value with one, not zero-terminated; the empty text for a value
+// without (null).
 const char *textOf(VELQ_Value *value, uint32_t *length) {
-  const char *text = value ? value->getValueAsString(length) : nullptr;
+  const char *text = value ? VELQ_ValueInternals::textView(value, length) : nullptr;
   if (!text) {
     *length = 0;
     return "";
@@ -161,7 +162,7 @@ int32_t readSizedFile(int fd, off_t size, VELQ_Value **result) {
   if ((uint64_t)size > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)size);
   if (!value) return VELQ_ERR_OUT_OF_MEMORY;
-  char *text = VELQ_ValueInternals::writableText(value);
+  char *text = VELQ_ValueInternals::textToWrite(value);
   size_t done = 0;
   while (done < (size_t)size) {
     ssize_t got = read(fd, text + done, (size_t)size - done);
@@ -206,7 +207,7 @@ int32_t readStream(int fd, VELQ_Value **result) {
 VELQ_Value *velqToolkitText(const char *text, size_t length) {
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)length);
   if (!value) return nullptr;
-  if (length > 0) memcpy(VELQ_ValueInternals::writableText(value), text, length);
+  if (length > 0) memcpy(VELQ_ValueInternals::textToWrite(value), text, length);
   VELQ_ValueInternals::textWritten(value);
   return value;
 }
@@ -247,8 +248,9 @@ VELQ_HANDLER(velqReadLine) {
 // folder, gives null; so does a read that fails on the way.
 VELQ_HANDLER(velqReadFile) {
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
-  uint32_t pathLength;
-  const char *path = textOf(argv[0], &pathLength);
+  uint32_t pathLength = 0;
+  const char *path = argv[0]->getValueAsString(&pathLength);  // zero-terminated
+  if (!path) return VELQ_ERR_OUT_OF_MEMORY;
   if (strlen(path) != pathLength) return velqResult(result, new VELQ_Value());  // no file name holds a zero byte
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat info;
@@ -344,7 +346,7 @@ VELQ_HANDLER(velqJoin) {
 
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)total);
   if (!value) return VELQ_ERR_OUT_OF_MEMORY;
-  char *joined = VELQ_ValueInternals::writableText(value);
+  char *joined = VELQ_ValueInternals::textToWrite(value);
   size_t at = 0;
   for (int32_t i = 0; i < count; i++) {
     if (i > 0) {
@@ -377,7 +379,7 @@ VELQ_HANDLER(velqReplace) {
 
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)total);
   if (!value) return VELQ_ERR_OUT_OF_MEMORY;
-  char *replaced = VELQ_ValueInternals::writableText(value);
+  char *replaced = VELQ_ValueInternals::textToWrite(value);
   size_t at = 0;
   const char *end = text + textLength;
   const char *start = text;
