@@ -15,5 +15,6 @@
 #include "velq_program.h"
 #include "velq_library.h"
 #include "velq_compiler.h"
+#include "velq_toolkit.h"
 
 #endif
