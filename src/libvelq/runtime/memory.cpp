@@ -17,6 +17,21 @@ __attribute__((tls_model("initial-exec"))) thread_local VELQ_AllocationFailure f
     VELQ_ALLOCATION_OK;
 __attribute__((tls_model("initial-exec"))) thread_local VELQ_MemoryBudget *budget = nullptr;
 
+#ifdef VELQ_FAULT_INJECTION
+// Test builds: the allocations of this thread until the one that is made to fail (0:
+// none), and whether one was.
+thread_local long faultCountdown = 0;
+thread_local bool faultInjected = false;
+
+bool injectFault() {
+  if (faultCountdown == 0 || --faultCountdown != 0) return false;
+  faultInjected = true;
+  return true;
+}
+#else
+inline bool injectFault() { return false; }
+#endif
+
 // A refused allocation stops the run in progress, if any.
 void stopRun() {
   if (VELQ_RunLimits *limits = velqRunLimits())
@@ -38,6 +53,11 @@ bool admit(void *block) {
   }
   budget->used += size;
   return true;
+}
+
+// Whether size more bytes still fit the budget (none set: always).
+bool fits(double size) {
+  return !budget || !budget->limit || (double)budget->used + size <= (double)budget->limit;
 }
 
 // ---- The per-thread pools of objects ----
@@ -94,6 +114,7 @@ void *velqAllocateObject(size_t size) {
   size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
   if (!poolsOn || poolClass >= POOL_CLASSES) return velqAllocate(size);
   size_t rounded = (poolClass + 1) * POOL_GRAIN;
+  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
   if (budget) {
     if (budget->limit && budget->used + (long long)rounded > (long long)budget->limit)
       return refuse(VELQ_BUDGET_REFUSED);
@@ -135,6 +156,9 @@ void velqReleaseObject(void *block, size_t size) {
 }
 
 void *velqAllocate(size_t size) {
+  // A block that cannot fit is refused before the system is asked for it.
+  if (!fits((double)size)) return refuse(VELQ_BUDGET_REFUSED);
+  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
   void *block = malloc(size ? size : 1);
   if (!block) return refuse(VELQ_SYSTEM_REFUSED);
   if (budget && !admit(block)) return refuse(VELQ_BUDGET_REFUSED);
@@ -145,6 +169,7 @@ void *velqAllocate(size_t size) {
 // back as it came, by shrinking it again.
 void *velqReallocate(void *block, size_t size) {
   if (!size) size = 1;
+  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
   if (!budget) {
     void *grown = realloc(block, size);
     return grown ? grown : refuse(VELQ_SYSTEM_REFUSED);
@@ -192,8 +217,23 @@ void velqNoteAllocationFailure(VELQ_AllocationFailure why) {
   stopRun();
 }
 
+bool velqBudgetAllows(double bytes) {
+  if (fits(bytes)) return true;
+  refuse(VELQ_BUDGET_REFUSED);
+  return false;
+}
+
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {
   VELQ_MemoryBudget *previous = budget;
   budget = next;
   return previous;
 }
+
+#ifdef VELQ_FAULT_INJECTION
+void velqInjectFault(long n) {
+  faultCountdown = n;
+  faultInjected = false;
+}
+
+bool velqFaultInjected() { return faultInjected; }
+#endif

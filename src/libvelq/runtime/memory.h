@@ -48,8 +48,10 @@ char *velqCopyName(const char *name);
 
 // Why an allocation of this thread failed since the note was last cleared: not at all,
 // the system refused memory, or the memory budget of the run in progress refused it. A
-// run clears the note when it starts and looks at it after every instruction; the
-// compiler clears it when it starts and looks at it at the end.
+// run clears the note when it starts; a refusal interrupts it, and it stops before its
+// next jump, call, return or output with the note's error (whatever error an incomplete
+// value caused in between). The compiler clears the note when it starts and looks at it
+// at the end.
 enum VELQ_AllocationFailure { VELQ_ALLOCATION_OK, VELQ_SYSTEM_REFUSED, VELQ_BUDGET_REFUSED };
 VELQ_AllocationFailure velqAllocationFailure();
 inline bool velqAllocationFailed() { return velqAllocationFailure() != VELQ_ALLOCATION_OK; }
@@ -67,6 +69,19 @@ struct VELQ_MemoryBudget {
 };
 // Sets the budget of this thread (null: none) and returns the one it replaces.
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
+
+// Whether memory that a library allocates outside this path (the expression compiler),
+// estimated at bytes, fits the budget of the run in progress; when it does not, the
+// refusal is noted as VELQ_BUDGET_REFUSED.
+bool velqBudgetAllows(double bytes);
+
+#ifdef VELQ_FAULT_INJECTION
+// Test builds (-DVELQ_FAULT_INJECTION=ON): makes the n-th allocation of this thread from
+// now on fail as if the system refused it (0: none), whichever of the functions above
+// makes it; velqFaultInjected tells whether it has happened since.
+void velqInjectFault(long n);
+bool velqFaultInjected();
+#endif
 
 
 // Defines the class-level operator new and delete that the engine's public classes

@@ -177,6 +177,10 @@ VELQ_Variable *VELQ_VariableSystem::create(const char *name, VELQ_Value *value) 
     delete value;
     return nullptr;
   }
+  if (variable->getName() == emptyName && name && *name) {  // no memory for the name
+    delete variable;  // and with it the value
+    return nullptr;
+  }
   items[count++] = variable;
   return variable;
 }

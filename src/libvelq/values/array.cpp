@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_value.h"
@@ -40,7 +41,8 @@ VELQ_Array::VELQ_Array()
 // The copy holds exactly the source's elements, each value copied: texts are
 // duplicated, objects get records of their own, nested arrays are shared. Without
 // memory for the slots the copy is empty; an element whose value cannot be copied is
-// kept as a null pointer.
+// kept as a null pointer. A copy made in a run that has been stopped (cancelled, or past
+// its deadline) while it copies ends with the elements copied so far.
 VELQ_Array::VELQ_Array(const VELQ_Array *source)
     : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr),
       onCopyPath(false),
@@ -49,12 +51,15 @@ VELQ_Array::VELQ_Array(const VELQ_Array *source)
   elements = static_cast<ArrayElement *>(
       velqAllocate(sizeof(ArrayElement) * (size_t)source->size));
   if (!elements) return;
-  for (int32_t i = 0; i < source->size; i++) {
-    const ArrayElement &from = source->elements[i];
-    elements[i].index = from.index;
-    elements[i].value = from.value ? new VELQ_Value(from.value) : nullptr;
+  int32_t copied = 0;
+  for (; copied < source->size; copied++) {
+    // A large copy asks now and then whether the run in progress may go on.
+    if ((copied & 0xFFFF) == 0xFFFF && !velqWorkMayGoOn()) break;
+    const ArrayElement &from = source->elements[copied];
+    elements[copied].index = from.index;
+    elements[copied].value = from.value ? new VELQ_Value(from.value) : nullptr;
   }
-  size = source->size;
+  size = copied;
   allocated = source->size;
 }
 

@@ -29,6 +29,12 @@ struct VELQ_ValueInternals {
   // text first): not zero-terminated, and valid until the value or a value sharing its
   // block changes. Null for null, object and array.
   static const char *textView(VELQ_Value *value, uint32_t *length);
+  // Whether the value holds its text now (a number may not have rendered its text yet).
+  static bool hasText(const VELQ_Value *value) { return value->stringValid; }
+  // Writes the text of a number into buffer (VELQ_REAL_TEXT_SIZE bytes), zero-terminated,
+  // and returns its length: "%f" for reals, plain decimal for the integers, the empty
+  // text for every other type. Allocates nothing.
+  static size_t renderNumber(const VELQ_Value *value, char *buffer);
   // The value's text as the public readers hand it out: zero-terminated, and kept so
   // until the value changes.
   static const char *exposeText(VELQ_Value *value, uint32_t *length);

@@ -66,8 +66,10 @@ const char *VELQ_ErrorMessage(int code) {
 // buffer, so that reporting an error never needs memory. Memory that the run's memory
 // budget refused, rather than the system, is reported as the budget's error.
 void VELQ_Program::error(int code) {
-  if (code == VELQ_ERR_OUT_OF_MEMORY && velqAllocationFailure() == VELQ_BUDGET_REFUSED)
-    code = VELQ_ERR_MEMORY_LIMIT;
+  // Memory refused during the run is what stopped it, whatever went wrong after: an
+  // instruction that got no memory may leave an incomplete value for the next one.
+  if (internals && internals->running && velqAllocationFailed())
+    code = VELQ_ProgramInternals::allocationError();
   int line = currentPosition < codeSize ? instructions[currentPosition]->sourceLine : 0;
   if (internals) {
     VELQ_ProgramInternals::recordErrorFrames(*this);

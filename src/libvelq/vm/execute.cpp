@@ -204,6 +204,10 @@ void VELQ_ProgramInternals::doPrint(VELQ_Program &program) {
   if (out) {
     uint32_t length = 0;
     const char *text = V::textView(value, &length);
+    if (velqAllocationFailed()) {  // a number without memory for its text
+      program.error(VELQ_ERR_OUT_OF_MEMORY);
+      return;
+    }
     if (text) {
       fwrite(text, 1, length, out);
     } else {

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "values/number_text.h"
+#include "values/value_internals.h"
 #include "vm/opcodes.h"
 #include "velq_program.h"
 #include "velq_value.h"
@@ -87,10 +88,21 @@ void writeOperand(Line &line, VELQ_Instruction *instruction) {
         line.text("<null>");
       } else {
         // An object or array constant has no text form; it lists as empty text. The
-        // text is written up to its first zero byte, as "%s" writes it.
-        const char *text = constant->getValueAsCString();
+        // text is written up to its first zero byte, as "%s" writes it. A number not
+        // rendered yet is rendered here, without giving the constant a text.
+        char rendered[VELQ_REAL_TEXT_SIZE];
+        uint32_t length = 0;
+        const char *text;
+        if (constant->isNumeric() && !VELQ_ValueInternals::hasText(constant)) {
+          text = rendered;
+          length = (uint32_t)VELQ_ValueInternals::renderNumber(constant, rendered);
+        } else {
+          text = VELQ_ValueInternals::textView(constant, &length);
+        }
+        const void *zero = text ? memchr(text, '\0', length) : nullptr;
+        if (zero) length = (uint32_t)(static_cast<const char *>(zero) - text);
         line.text("\"");
-        line.text(text ? text : "");
+        if (text) line.bytes(text, length);
         line.text("\"");
       }
       break;

@@ -8,6 +8,7 @@
 #include "values/value_internals.h"
 #include "vm/argument_names.h"
 #include "vm/program_internals.h"
+#include "vm/regex_cost.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
@@ -25,7 +26,7 @@ namespace {
 
 // Finds the compiled form of pattern in the cache, or compiles it there (the entry used
 // longest ago makes room when the cache is full). Null with *status set to the compiler's
-// refusal (REG_ESPACE when memory is refused).
+// refusal (REG_ESPACE when memory is refused, by the system or by the budget).
 regex_t *compiled(VELQ_PatternCache &cache, const char *pattern, uint32_t length, int flags,
                   int *status) {
   cache.uses++;
@@ -39,8 +40,11 @@ regex_t *compiled(VELQ_PatternCache &cache, const char *pattern, uint32_t length
     }
     if (!oldest || entry.lastUse < oldest->lastUse) oldest = &entry;
   }
+  // The expression compiler allocates outside the engine's path: a pattern whose
+  // compiled form would not fit the run's memory budget is refused before it is built.
   char *copy = velqCopyText(pattern, length);
-  if (!copy) {
+  if (!copy || !velqBudgetAllows(velqRegexCompileCost(copy))) {
+    velqRelease(copy);
     *status = REG_ESPACE;
     return nullptr;
   }
@@ -75,8 +79,8 @@ VELQ_PatternCache::~VELQ_PatternCache() {
 // Matches the text against the pattern as an extended regular expression. On a match the
 // groups, in order, are stored into the locals $1, $2, ... as values read from their text,
 // so a captured number is a number; the first group that took no part ends the list.
-// Null after raising an error: 18 for a pattern the expression compiler refuses, 29
-// when memory is refused. Compiled expressions are kept for the program's later matches.
+// Null after raising an error: 18 for a pattern the expression compiler refuses, 28
+// when its compiled form would not fit the memory budget, 29 when memory is refused. Compiled expressions are kept for the program's later matches.
 VELQ_Value *VELQ_Program::matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int ignoreCase) {
   VELQ_PatternCache &cache = internals->patterns;
   if (!cache.entries) {
@@ -94,7 +98,12 @@ VELQ_Value *VELQ_Program::matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int
   regex_t *expression = compiled(cache, patternText, (uint32_t)strlen(patternText),
                                  REG_EXTENDED | (ignoreCase ? REG_ICASE : 0), &status);
   if (!expression) {
-    error(status == REG_ESPACE ? VELQ_ERR_OUT_OF_MEMORY : VELQ_ERR_REGEX);
+    int code = VELQ_ERR_REGEX;
+    if (status == REG_ESPACE) {
+      code = VELQ_ProgramInternals::allocationError();
+      if (!code) code = VELQ_ERR_OUT_OF_MEMORY;  // the expression compiler's own refusal
+    }
+    error(code);
     return nullptr;
   }
 

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "korvat.h"
+#include "runtime/run_limits.h"
 #include "values/promotion.h"
 #include "values/value_internals.h"
 #include "vm/opcodes.h"
@@ -182,9 +183,12 @@ int VELQ_ProgramInternals::matchPattern(VELQ_Program &program, int opCode, VELQ_
   if (left->getDataType() < DTYPE_STRING || right->getDataType() < DTYPE_STRING)
     return VELQ_ERR_NOT_STRING;
   if (opCode == OP_LIKE || opCode == OP_ILIKE) {
-    int matched = MatchString(right->getValueAsCString(), left->getValueAsCString(),
-                              opCode == OP_LIKE ? 1 : 0);
-    left->set(matched ? 1 : 0);
+    // A long text with many stars can take a while: the match stops with the run.
+    int matched = MatchStringChecked(
+        right->getValueAsCString(), left->getValueAsCString(), opCode == OP_LIKE ? 1 : 0,
+        [](void *) { return velqWorkMayGoOn() ? 1 : 0; }, nullptr);
+    if (matched < 0) return interruption(program);
+    left->set(matched);
     return 0;
   }
   VELQ_Value *outcome = program.matchRegexp(left, right, opCode == OP_IMATCH);

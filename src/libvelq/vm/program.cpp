@@ -347,7 +347,14 @@ void VELQ_ProgramInternals::runMain(VELQ_Program &program) {
       loop<false>(&program, nullptr);
     }
   }
-  if (program.currentPosition != VELQ_NO_ADDRESS) keepResult(program);
+  if (program.currentPosition == VELQ_NO_ADDRESS) return;
+  // Memory refused by the last instructions, or a cancel that came after the last check,
+  // still fails the run.
+  if (state.machine.interrupt.load(std::memory_order_relaxed)) {
+    program.error(interruption(program));
+    return;
+  }
+  keepResult(program);
 }
 
 // The value left on top of the data stack becomes the result, with a text of its own (it
@@ -377,18 +384,23 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
                        ? velqSteadyNanoseconds() + (long long)state.timeLimit * 1000000LL
                        : 0;
   state.memory = {0, state.memoryLimit};
-  velqClearAllocationFailure();
   // A host function may run another program inside this run: each run puts back the
-  // budget and the flag of the run it interrupted.
-  state.outerBudget = velqSetMemoryBudget(state.memoryLimit ? &state.memory : nullptr);
+  // budget, the limits and the note of a refused allocation of the run it interrupted.
+  // A run without a memory budget of its own counts into the budget of that run.
+  state.outerFailure = velqAllocationFailure();
+  velqClearAllocationFailure();
+  state.outerBudget = velqSetMemoryBudget(nullptr);
+  velqSetMemoryBudget(state.memoryLimit ? &state.memory : state.outerBudget);
   state.limits = {&state.machine.interrupt, state.deadline};
   state.outerLimits = velqSetRunLimits(&state.limits);
 }
 
 void VELQ_ProgramInternals::stopBudgets(VELQ_Program &program) {
-  velqSetMemoryBudget(program.internals->outerBudget);
-  velqSetRunLimits(program.internals->outerLimits);
-  program.internals->machine.interrupt.store(false, std::memory_order_relaxed);
+  VELQ_ProgramInternals &state = *program.internals;
+  velqSetMemoryBudget(state.outerBudget);
+  velqSetRunLimits(state.outerLimits);
+  if (state.outerFailure != VELQ_ALLOCATION_OK) velqNoteAllocationFailure(state.outerFailure);
+  state.machine.interrupt.store(false, std::memory_order_relaxed);
 }
 
 int VELQ_ProgramInternals::allocationError() {

@@ -79,6 +79,7 @@ struct VELQ_ProgramInternals {
   // Of the run this one runs inside (a host function may run another program), if any.
   VELQ_MemoryBudget *outerBudget = nullptr;
   VELQ_RunLimits *outerLimits = nullptr;
+  VELQ_AllocationFailure outerFailure = VELQ_ALLOCATION_OK;
 
   // ---- The latest run's outcome ----
   bool endedByExit = false;

@@ -457,7 +457,10 @@ do_EXIT:
   p.currentPosition = p.codeSize;
   goto leave;
 
+// Output and calls of external functions are seen outside: a run that must stop (memory
+// refused to an instruction before) stops before them.
 do_PRINT:
+  INTERRUPTIBLE();
   CALL_OUT(doPrint(p));
   NEXT();
 
@@ -468,6 +471,7 @@ do_CALL:
   DISPATCH();
 
 do_CALL_EXT: {
+  INTERRUPTIBLE();
   state.nextPosition = (uint32_t)(op - code) + 1;
   CALL_OUT(doCallByName(p, op->operand.name, op->count, &op->cache.calls));
   GO_TO(state.nextPosition);
