@@ -70,6 +70,19 @@ struct VELQ_MemoryBudget {
 // Sets the budget of this thread (null: none) and returns the one it replaces.
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
 
+// Memory that belongs to the report of a run rather than to the run (the frames of its
+// error) is kept out of its budget: the budget is set aside while one of these lives.
+class VELQ_BudgetPause {
+ public:
+  VELQ_BudgetPause() : saved(velqSetMemoryBudget(nullptr)) {}
+  ~VELQ_BudgetPause() { velqSetMemoryBudget(saved); }
+  VELQ_BudgetPause(const VELQ_BudgetPause &) = delete;
+  VELQ_BudgetPause &operator=(const VELQ_BudgetPause &) = delete;
+
+ private:
+  VELQ_MemoryBudget *saved;
+};
+
 // Whether memory that a library allocates outside this path (the expression compiler),
 // estimated at bytes, fits the budget of the run in progress; when it does not, the
 // refusal is noted as VELQ_BUDGET_REFUSED.

@@ -100,6 +100,7 @@ const VELQ_Function *functionAt(const VELQ_Program &program, uint32_t address) {
 // the call that opened it (the instruction before its return address). A chain longer
 // than the frames kept keeps its innermost frames and its outermost one.
 void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
+  VELQ_BudgetPause reportMemory;  // a run stopped by its memory budget is reported too
   forgetErrorFrames(program);
   if (program.currentPosition >= program.codeSize || !program.internals->running) return;
   VELQ_ProgramInternals &state = *program.internals;
@@ -144,6 +145,7 @@ void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
 }
 
 void VELQ_ProgramInternals::forgetErrorFrames(VELQ_Program &program) {
+  VELQ_BudgetPause reportMemory;
   VELQ_ProgramInternals &state = *program.internals;
   for (uint32_t i = 0; i < state.frameCount; i++) velqRelease(state.frames[i].file);
   velqRelease(state.frames);
