@@ -11,11 +11,26 @@
 
 namespace {
 
-// Initial-exec TLS: the engine's library is loaded with the program (or early by
-// dlopen), and these are read on every allocation.
-__attribute__((tls_model("initial-exec"))) thread_local VELQ_AllocationFailure failure =
-    VELQ_ALLOCATION_OK;
-__attribute__((tls_model("initial-exec"))) thread_local VELQ_MemoryBudget *budget = nullptr;
+// Pooled sizes are rounded up to a multiple of 8 bytes, up to POOLED_MAX.
+enum : size_t { POOL_GRAIN = 8, POOLED_MAX = 128, POOL_CLASSES = POOLED_MAX / POOL_GRAIN };
+// Free blocks a thread keeps per size, beyond which freed blocks go back to the system.
+enum : uint32_t { POOL_KEPT = 4096 };
+
+struct FreeBlock {
+  FreeBlock *next;
+};
+
+// What each thread keeps for its allocations, read on every one of them: plain data in
+// one place, so that reaching it costs one thread-local access. Initial-exec TLS: the
+// engine's library is loaded with the program (or early by dlopen).
+struct ThreadMemory {
+  VELQ_MemoryBudget *budget;       // of the run in progress, if any
+  VELQ_AllocationFailure failure;  // the note of a refused allocation
+  FreeBlock *heads[POOL_CLASSES];  // the pools of freed objects, by size
+  uint32_t counts[POOL_CLASSES];
+  bool cleanupSet;  // the thread's PoolsCleanup is set up
+};
+__attribute__((tls_model("initial-exec"))) thread_local ThreadMemory threadMemory;
 
 #ifdef VELQ_FAULT_INJECTION
 // Test builds: the allocations of this thread until the one that is made to fail (0:
@@ -35,11 +50,11 @@ inline bool injectFault() { return false; }
 // A refused allocation stops the run in progress, if any.
 void stopRun() {
   if (VELQ_RunLimits *limits = velqRunLimits())
-    limits->interrupt->store(true, std::memory_order_relaxed);
+    velqInterruptRun(limits->interrupt, limits->reach);
 }
 
 void *refuse(VELQ_AllocationFailure why) {
-  failure = why;
+  threadMemory.failure = why;
   stopRun();
   return nullptr;
 }
@@ -47,37 +62,23 @@ void *refuse(VELQ_AllocationFailure why) {
 // Counts a new block into the budget; false (the block released) when it goes over.
 bool admit(void *block) {
   long long size = (long long)malloc_usable_size(block);
-  if (budget->limit && budget->used + size > (long long)budget->limit) {
+  if (threadMemory.budget->limit && threadMemory.budget->used + size > (long long)threadMemory.budget->limit) {
     free(block);
     return false;
   }
-  budget->used += size;
+  threadMemory.budget->used += size;
   return true;
 }
 
 // Whether size more bytes still fit the budget (none set: always).
 bool fits(double size) {
+  const VELQ_MemoryBudget *budget = threadMemory.budget;
   return !budget || !budget->limit || (double)budget->used + size <= (double)budget->limit;
 }
 
 // ---- The per-thread pools of objects ----
 
-// Pooled sizes are rounded up to a multiple of 8 bytes, up to POOLED_MAX.
-enum : size_t { POOL_GRAIN = 8, POOLED_MAX = 128, POOL_CLASSES = POOLED_MAX / POOL_GRAIN };
-// Free blocks a thread keeps per size, beyond which freed blocks go back to the system.
-enum : uint32_t { POOL_KEPT = 4096 };
 
-struct FreeBlock {
-  FreeBlock *next;
-};
-
-// Plain data, so that reaching it costs no more than a thread-local access.
-struct Pools {
-  FreeBlock *heads[POOL_CLASSES];
-  uint32_t counts[POOL_CLASSES];
-  bool cleanupSet;  // the thread's PoolsCleanup is set up
-};
-__attribute__((tls_model("initial-exec"))) thread_local Pools pools;
 
 // Gives a thread's kept blocks back to the system when the thread ends. It is set up
 // the first time the thread keeps a block (touching it is what sets it up).
@@ -85,11 +86,11 @@ struct PoolsCleanup {
   bool active = false;
   ~PoolsCleanup() {
     for (size_t i = 0; i < POOL_CLASSES; i++) {
-      while (FreeBlock *block = pools.heads[i]) {
-        pools.heads[i] = block->next;
+      while (FreeBlock *block = threadMemory.heads[i]) {
+        threadMemory.heads[i] = block->next;
         free(block);
       }
-      pools.counts[i] = 0;
+      threadMemory.counts[i] = 0;
     }
   }
 };
@@ -110,59 +111,114 @@ const bool poolsOn = true;
 
 }  // namespace
 
-void *velqAllocateObject(size_t size) {
-  size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
-  if (!poolsOn || poolClass >= POOL_CLASSES) return velqAllocate(size);
-  size_t rounded = (poolClass + 1) * POOL_GRAIN;
-  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
-  if (budget) {
-    if (budget->limit && budget->used + (long long)rounded > (long long)budget->limit)
-      return refuse(VELQ_BUDGET_REFUSED);
-    budget->used += (long long)rounded;
-  }
-  if (FreeBlock *block = pools.heads[poolClass]) {
-    pools.heads[poolClass] = block->next;
-    pools.counts[poolClass]--;
+namespace {
+
+// The paths that call out (to the system, to the thread's clean-up) are kept out of the
+// functions below, which then need no registers saved on their way.
+__attribute__((noinline)) void *newPooledBlock(size_t poolClass) {
+  void *block = malloc((poolClass + 1) * POOL_GRAIN);
+  return block ? block : refuse(VELQ_SYSTEM_REFUSED);
+}
+
+__attribute__((noinline)) void setUpPoolsCleanup() {
+  poolsCleanup.active = true;
+  threadMemory.cleanupSet = true;
+}
+
+// A block of the pool of poolClass, or a new one from the system.
+inline void *takeFromPool(size_t poolClass) {
+  if (FreeBlock *block = threadMemory.heads[poolClass]) {
+    threadMemory.heads[poolClass] = block->next;
+    threadMemory.counts[poolClass]--;
     return block;
   }
-  void *block = malloc(rounded);
-  if (!block) {
-    if (budget) budget->used -= (long long)rounded;
-    return refuse(VELQ_SYSTEM_REFUSED);
+  return newPooledBlock(poolClass);
+}
+
+inline void giveToPool(void *block, size_t poolClass) {
+  if (threadMemory.counts[poolClass] >= POOL_KEPT) {
+    free(block);
+    return;
   }
+  if (!threadMemory.cleanupSet) setUpPoolsCleanup();
+  FreeBlock *freed = static_cast<FreeBlock *>(block);
+  freed->next = threadMemory.heads[poolClass];
+  threadMemory.heads[poolClass] = freed;
+  threadMemory.counts[poolClass]++;
+}
+
+// Blocks beyond the pooled sizes.
+__attribute__((noinline)) void *allocateUnpooled(size_t size) { return velqAllocate(size); }
+__attribute__((noinline)) void releaseUnpooled(void *block) { velqRelease(block); }
+
+// The pools under a budget (and in test builds that inject faults), kept out of line so
+// that the path without one stays short.
+__attribute__((noinline)) void *takeCounted(size_t poolClass) {
+  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
+  long long rounded = (long long)((poolClass + 1) * POOL_GRAIN);
+  VELQ_MemoryBudget *budget = threadMemory.budget;
+  if (!budget) return takeFromPool(poolClass);
+  if (budget->limit && budget->used + rounded > (long long)budget->limit)
+    return refuse(VELQ_BUDGET_REFUSED);
+  void *block = takeFromPool(poolClass);
+  if (block) budget->used += rounded;
   return block;
+}
+
+__attribute__((noinline)) void giveCounted(void *block, size_t poolClass) {
+  threadMemory.budget->used -= (long long)((poolClass + 1) * POOL_GRAIN);
+  giveToPool(block, poolClass);
+}
+
+#ifdef VELQ_FAULT_INJECTION
+const bool faultsInjected = true;
+#else
+const bool faultsInjected = false;
+#endif
+
+}  // namespace
+
+void *velqAllocateObject(size_t size) {
+  size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
+  if (!poolsOn || poolClass >= POOL_CLASSES) return allocateUnpooled(size);
+  if (__builtin_expect(threadMemory.budget != nullptr || faultsInjected, 0))
+    return takeCounted(poolClass);
+  return takeFromPool(poolClass);
 }
 
 void velqReleaseObject(void *block, size_t size) {
   if (!block) return;
   size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
   if (!poolsOn || poolClass >= POOL_CLASSES) {
-    velqRelease(block);
+    releaseUnpooled(block);
     return;
   }
-  if (budget) budget->used -= (long long)((poolClass + 1) * POOL_GRAIN);
-  if (pools.counts[poolClass] >= POOL_KEPT) {
-    free(block);
+  if (__builtin_expect(threadMemory.budget != nullptr, 0)) {
+    giveCounted(block, poolClass);
     return;
   }
-  if (!pools.cleanupSet) {
-    poolsCleanup.active = true;
-    pools.cleanupSet = true;
-  }
-  FreeBlock *freed = static_cast<FreeBlock *>(block);
-  freed->next = pools.heads[poolClass];
-  pools.heads[poolClass] = freed;
-  pools.counts[poolClass]++;
+  giveToPool(block, poolClass);
 }
 
-void *velqAllocate(size_t size) {
-  // A block that cannot fit is refused before the system is asked for it.
+namespace {
+
+// velqAllocate under a budget. A block that cannot fit is refused before the system is
+// asked for it.
+void *allocateCounted(size_t size) {
   if (!fits((double)size)) return refuse(VELQ_BUDGET_REFUSED);
-  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
   void *block = malloc(size ? size : 1);
   if (!block) return refuse(VELQ_SYSTEM_REFUSED);
-  if (budget && !admit(block)) return refuse(VELQ_BUDGET_REFUSED);
+  if (!admit(block)) return refuse(VELQ_BUDGET_REFUSED);
   return block;
+}
+
+}  // namespace
+
+void *velqAllocate(size_t size) {
+  if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
+  if (__builtin_expect(threadMemory.budget != nullptr, 0)) return allocateCounted(size);
+  void *block = malloc(size ? size : 1);
+  return block ? block : refuse(VELQ_SYSTEM_REFUSED);
 }
 
 // Over the budget, the block keeps its old size and content: the grown block is given
@@ -170,23 +226,23 @@ void *velqAllocate(size_t size) {
 void *velqReallocate(void *block, size_t size) {
   if (!size) size = 1;
   if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
-  if (!budget) {
+  if (!threadMemory.budget) {
     void *grown = realloc(block, size);
     return grown ? grown : refuse(VELQ_SYSTEM_REFUSED);
   }
   long long before = block ? (long long)malloc_usable_size(block) : 0;
-  if (budget->limit && size > (size_t)before &&
-      budget->used - before + (long long)size > (long long)budget->limit)
+  if (threadMemory.budget->limit && size > (size_t)before &&
+      threadMemory.budget->used - before + (long long)size > (long long)threadMemory.budget->limit)
     return refuse(VELQ_BUDGET_REFUSED);
   void *grown = realloc(block, size);
   if (!grown) return refuse(VELQ_SYSTEM_REFUSED);
-  budget->used += (long long)malloc_usable_size(grown) - before;
+  threadMemory.budget->used += (long long)malloc_usable_size(grown) - before;
   return grown;
 }
 
 void velqRelease(void *block) {
   if (!block) return;
-  if (budget) budget->used -= (long long)malloc_usable_size(block);
+  if (threadMemory.budget) threadMemory.budget->used -= (long long)malloc_usable_size(block);
   free(block);
 }
 
@@ -208,12 +264,12 @@ char *velqCopyName(const char *name) {
   return velqCopyText(name, strlen(name));
 }
 
-VELQ_AllocationFailure velqAllocationFailure() { return failure; }
+VELQ_AllocationFailure velqAllocationFailure() { return threadMemory.failure; }
 
-void velqClearAllocationFailure() { failure = VELQ_ALLOCATION_OK; }
+void velqClearAllocationFailure() { threadMemory.failure = VELQ_ALLOCATION_OK; }
 
 void velqNoteAllocationFailure(VELQ_AllocationFailure why) {
-  failure = why;
+  threadMemory.failure = why;
   stopRun();
 }
 
@@ -224,8 +280,8 @@ bool velqBudgetAllows(double bytes) {
 }
 
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {
-  VELQ_MemoryBudget *previous = budget;
-  budget = next;
+  VELQ_MemoryBudget *previous = threadMemory.budget;
+  threadMemory.budget = next;
   return previous;
 }
 

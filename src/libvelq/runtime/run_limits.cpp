@@ -22,7 +22,7 @@ bool velqWorkMayGoOn() {
   if (!limits) return true;
   if (limits->interrupt->load(std::memory_order_relaxed)) return false;
   if (limits->deadline && velqSteadyNanoseconds() >= limits->deadline) {
-    limits->interrupt->store(true, std::memory_order_relaxed);
+    velqInterruptRun(limits->interrupt, limits->reach);
     return false;
   }
   return true;

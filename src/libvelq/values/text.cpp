@@ -60,7 +60,10 @@ uint32_t grownCapacity(uint64_t needed) {
 
 char *VELQ_ValueInternals::newTextBlock(const char *text, uint32_t length, uint32_t capacity) {
   if (capacity < (uint64_t)length + 1) capacity = length + 1;
-  if (length == UINT32_MAX) return nullptr;
+  if (length == UINT32_MAX) {  // no room for the zero byte in 32 bits
+    velqNoteAllocationFailure(VELQ_SYSTEM_REFUSED);
+    return nullptr;
+  }
   VELQ_TextBlock *block = static_cast<VELQ_TextBlock *>(
       velqAllocateObject(sizeof(VELQ_TextBlock) + (size_t)capacity));
   if (!block) return nullptr;
@@ -159,8 +162,11 @@ bool VELQ_ValueInternals::append(VELQ_Value *value, const char *text, uint32_t l
     old = "";
     oldLength = 0;
   }
-  // The length is 32 bits; a join that would not fit keeps what fits.
-  if (length > UINT32_MAX - 1 - oldLength) length = UINT32_MAX - 1 - oldLength;
+  // A text's length is 32 bits: a longer join is memory the engine cannot give.
+  if (length > UINT32_MAX - 1 - oldLength) {
+    velqNoteAllocationFailure(VELQ_SYSTEM_REFUSED);
+    return false;
+  }
   uint32_t joined = oldLength + length;
   VELQ_TextBlock *block = value->stringValue ? blockOf(value->stringValue) : nullptr;
   bool inPlace = block && oldLength == block->used && block->exposed == value->textExposed &&

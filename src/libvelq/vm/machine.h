@@ -122,9 +122,11 @@ struct VELQ_Machine {
   uint32_t stamp = 1;
   uint32_t constantCount = 0;
   uint32_t globalCount = 0;
-  // Set by cancel() and by a refused allocation: the loop stops at its next jump, call
-  // or return.
+  // Set by cancel(), by a refused allocation and by a deadline found passed: the loop
+  // stops at its next jump, call or return, whose target is then beyond `reach` (0;
+  // translated + 1 otherwise). See runtime/run_limits.h.
   std::atomic<bool> interrupt{false};
+  std::atomic<uint32_t> reach{0};
   // The counting loop runs this many more instructions of the steps granted last before
   // it looks at its budgets again.
   uint64_t stepsUntilCheck = 0;

@@ -340,6 +340,7 @@ void VELQ_ProgramInternals::runMain(VELQ_Program &program) {
   state.machine.stepsGranted = 0;
   program.currentPosition = (uint32_t)mainAddress;
   while (program.currentPosition < program.codeSize) {
+    if (state.machine.interrupt.load(std::memory_order_relaxed)) break;  // reported below
     if (!translate(program, counting)) return;
     if (counting) {
       loop<true>(&program, nullptr);
@@ -391,7 +392,7 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   velqClearAllocationFailure();
   state.outerBudget = velqSetMemoryBudget(nullptr);
   velqSetMemoryBudget(state.memoryLimit ? &state.memory : state.outerBudget);
-  state.limits = {&state.machine.interrupt, state.deadline};
+  state.limits = {&state.machine.interrupt, &state.machine.reach, state.deadline};
   state.outerLimits = velqSetRunLimits(&state.limits);
 }
 
@@ -462,10 +463,10 @@ void VELQ_Program::setMemoryLimit(unsigned long long bytes) {
   if (internals) internals->memoryLimit = bytes;
 }
 
-// A relaxed store of a lock-free atomic: safe from any thread and from a signal handler.
+// Stores to lock-free atomics: safe from any thread and from a signal handler.
 void VELQ_Program::cancel() {
-  if (internals && internals->running)
-    internals->machine.interrupt.store(true, std::memory_order_relaxed);
+  if (internals && internals->running.load())
+    velqInterruptRun(&internals->machine.interrupt, &internals->machine.reach);
 }
 
 bool VELQ_Program::endedByExit() const { return internals && internals->endedByExit; }

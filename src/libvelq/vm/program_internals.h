@@ -58,7 +58,7 @@ struct VELQ_ProgramInternals {
 
   // ---- The run in progress ----
   VELQ_Machine machine;
-  bool running = false;
+  std::atomic<bool> running{false};  // read by cancel(), from any thread
   uint32_t nextPosition = 0;  // where execute() continues after the current step
   unsigned long argumentCount = 0;
   char **moduleFiles = nullptr;  // per merged module: the file it was read from, or null
@@ -75,7 +75,7 @@ struct VELQ_ProgramInternals {
   unsigned long long stepsTaken = 0;
   long long deadline = 0;  // steady clock, nanoseconds; 0: none
   VELQ_MemoryBudget memory{0, 0};
-  VELQ_RunLimits limits{nullptr, 0};
+  VELQ_RunLimits limits{nullptr, nullptr, 0};
   // Of the run this one runs inside (a host function may run another program), if any.
   VELQ_MemoryBudget *outerBudget = nullptr;
   VELQ_RunLimits *outerLimits = nullptr;

@@ -229,11 +229,12 @@ void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **tabl
     goto *op->handler;                                           \
   } while (0)
 // A jump, call or return to target: the loop leaves for an address outside the
-// translated code (one not resolved, or code added while the run goes on).
+// translated code (one not resolved, or code added while the run goes on), and for any
+// address once the run has been interrupted (its reach is then 0).
 #define GO_TO(target)                                            \
   do {                                                           \
     uint32_t to = (target);                                      \
-    if (UNLIKELY(to > m.translated)) {                           \
+    if (UNLIKELY(to >= m.reach.load(std::memory_order_relaxed))) { \
       SAVE();                                                    \
       p.currentPosition = to;                                    \
       goto leave;                                                \
@@ -346,7 +347,6 @@ do_SET: {
     } else {                                         \
       op = &jump + 1;                                \
     }                                                \
-    INTERRUPTIBLE();                                 \
     DISPATCH();                                      \
   } while (0)
 #define VELQ_COMPARISON_HANDLERS(OP)                                                     \
@@ -412,7 +412,6 @@ do_CASE: {
 
 do_JMP:
   GO_TO(op->operand.target);
-  INTERRUPTIBLE();
   DISPATCH();
 
 do_JZ:
@@ -442,7 +441,6 @@ do_JNZ: {
   } else {
     op++;
   }
-  INTERRUPTIBLE();
   DISPATCH();
 }
 
@@ -467,7 +465,6 @@ do_PRINT:
 do_CALL:
   CALL_OUT(p.callFunction(op->count));
   GO_TO(op->operand.target);
-  INTERRUPTIBLE();
   DISPATCH();
 
 do_CALL_EXT: {
@@ -475,7 +472,6 @@ do_CALL_EXT: {
   state.nextPosition = (uint32_t)(op - code) + 1;
   CALL_OUT(doCallByName(p, op->operand.name, op->count, &op->cache.calls));
   GO_TO(state.nextPosition);
-  INTERRUPTIBLE();
   DISPATCH();
 }
 
@@ -492,7 +488,6 @@ do_RET:
   }
   CALL_OUT(doReturn(p));
   GO_TO(state.nextPosition);
-  INTERRUPTIBLE();
   DISPATCH();
 
 do_BIND:
@@ -609,7 +604,6 @@ do_case_jump: {
   } else {
     op += 2;
   }
-  INTERRUPTIBLE();
   DISPATCH();
 }
 

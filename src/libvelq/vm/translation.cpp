@@ -207,6 +207,7 @@ bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
                           : fusedHandler(m.code, address, size)];
   }
   m.translated = size;
+  velqOpenReach(&m.interrupt, &m.reach, size + 1);
   return true;
 }
 
