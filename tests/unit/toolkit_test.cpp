@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "builtin_call.h"
+#include "decimal_comma_locale.h"
 #include "builtins/toolkit_functions.h"
 
 using namespace velq_test;
@@ -289,19 +290,11 @@ TEST(Toolkit, FormatRefusesWhatItCannotWriteInFormatOrder) {
 
 // Format and Round write a '.' whatever locale the host chose.
 TEST(Toolkit, NumbersIgnoreTheHostLocale) {
-  const char *candidates[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR"};
-  string previous = setlocale(LC_NUMERIC, nullptr);
-  const char *chosen = nullptr;
-  for (const char *name : candidates) {
-    if (setlocale(LC_NUMERIC, name)) {
-      chosen = name;
-      break;
-    }
-  }
-  if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  DecimalCommaLocale locale;
+  if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma is installed";
   BuiltinOutcome formatted = callBuiltin(velqFormat, {str("%.2f %e"), real(1.5), real(2.5)});
   BuiltinOutcome rounded = callBuiltin(velqRound, {real(1.25), i32(1)});
-  setlocale(LC_NUMERIC, previous.c_str());
+  locale.restore();
   EXPECT_EQ(formatted.text, "1.50 2.500000e+00");
   EXPECT_EQ(rounded.text, "1.3");
   EXPECT_EQ(rounded.type, DTYPE_REAL);

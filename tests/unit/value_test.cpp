@@ -11,6 +11,7 @@
 
 #include "test_access.h"
 #include "counting_class.h"
+#include "decimal_comma_locale.h"
 #include "values/number_text.h"
 #include "velq_array.h"
 #include "velq_object.h"
@@ -557,22 +558,8 @@ TEST(ValueTypeNames, OneNamePerCode) {
 // A host that switches to a locale with a decimal comma must still get '.' in
 // texts read and rendered by values.
 TEST(ValueLocale, ReadingAndRenderingIgnoreTheHostLocale) {
-  const char *candidates[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR"};
-  std::string previous = setlocale(LC_NUMERIC, nullptr);
-  const char *chosen = nullptr;
-  for (const char *name : candidates) {
-    if (setlocale(LC_NUMERIC, name)) {
-      chosen = name;
-      break;
-    }
-  }
-  if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  char probe[32];
-  snprintf(probe, sizeof probe, "%f", 1.5);
-  if (strcmp(probe, "1,500000") != 0) {
-    setlocale(LC_NUMERIC, previous.c_str());
-    GTEST_SKIP() << chosen << " does not use a decimal comma";
-  }
+  DecimalCommaLocale locale;
+  if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma is installed";
 
   ValuePtr read(new VELQ_Value("1.5"));
   ValuePtr comma(new VELQ_Value("1,5"));
@@ -582,7 +569,7 @@ TEST(ValueLocale, ReadingAndRenderingIgnoreTheHostLocale) {
   std::string largeText = textOf(large.get());
   const char *end = nullptr;
   double parsed = VELQ_ParseReal("2.25", &end);
-  setlocale(LC_NUMERIC, previous.c_str());
+  locale.restore();
 
   EXPECT_EQ(read->getDataType(), DTYPE_REAL);
   EXPECT_EQ(read->getValueAsReal(), 1.5);
