@@ -17,11 +17,11 @@ static void onInterrupt(int) {
 }
 
 static const char *const scripts[] = {
-    "sub main() { while (1); }",                                    // never ends
-    "sub main() { s = \"x\"; while (1) s = s . s; }",               // takes all memory
+    "sub main() { while (1); }",                                     // never ends
+    "sub main() { s = \"x\"; while (1) s = s . s; }",                // takes all memory
     "sub main() { return \"x\" match \"((a{1000}){1000}){10}\"; }",  // a huge expression
-    "use secrets; sub main() { return 1; }",                        // reads a module file
-    "sub main() { return 6 * 7; }",                                 // behaves
+    "use secrets; sub main() { return 1; }",                         // reads a module file
+    "sub main() { return 6 * 7; }",                                  // behaves
 };
 
 int main() {

@@ -73,8 +73,7 @@ GaugeClass gaugeClass;
 
 // gauge(n): a new GAUGE object holding n. A host handler that gets no memory from the
 // engine reports it with error 29, as the engine's own functions do.
-int32_t gaugeFunction(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
-                      VELQ_Program *program) {
+int32_t gaugeFunction(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *program) {
   if (!argv[0]->isInteger()) return VELQ_ERR_NOT_WHOLE;
   Gauge *gauge = new Gauge{argv[0]->getValueAsInt32()};
   VELQ_Object *object = new VELQ_Object(&gaugeClass, gauge);
@@ -91,8 +90,7 @@ int32_t gaugeFunction(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
 }
 
 // pair(a, b): a new array holding a at 0 and b at 1.
-int32_t pairFunction(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
-                     VELQ_Program *program) {
+int32_t pairFunction(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *program) {
   VELQ_Array *array = new VELQ_Array();
   VELQ_Value *value = array ? new VELQ_Value(array) : nullptr;
   if (!value) {
@@ -278,8 +276,7 @@ const std::string &moduleDirectory() {
     std::string made = mkdtemp(pattern) ? pattern : "/tmp";
     FILE *file = fopen((made + "/shapes.velq").c_str(), "w");
     if (file) {
-      fputs("sub area(w, h) { return w * h; }\nsub label(x) { return \"shape \" . x; }\n",
-            file);
+      fputs("sub area(w, h) { return w * h; }\nsub label(x) { return \"shape \" . x; }\n", file);
       fclose(file);
     }
     return made;
@@ -382,13 +379,10 @@ TEST_P(FaultInjection, EveryAllocationMayFail) {
   printf("%s: %ld allocations made to fail in turn\n", scenario.name, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultInjection,
-                         testing::Values(Scenario{"language", languageScenario},
-                                         Scenario{"host", hostScenario},
-                                         Scenario{"modules", moduleScenario},
-                                         Scenario{"listing", listingScenario}),
-                         [](const testing::TestParamInfo<Scenario> &info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, FaultInjection,
+    testing::Values(Scenario{"language", languageScenario}, Scenario{"host", hostScenario},
+                    Scenario{"modules", moduleScenario}, Scenario{"listing", listingScenario}),
+    [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -96,8 +96,8 @@ TEST(Budgets, EachStopsARunawayScriptWithItsOwnError) {
        "Error 26 in line 2: Step limit exceeded"},
       {"time in an endless loop", "sub main() {\n  while (1);\n}", 0, 50, 0,
        "Error 27 in line 2: Time limit exceeded"},
-      {"time in endless calls", "sub f(n) { return n + 1; } sub main() { while (1) f(0); }", 0,
-       50, 0, "Error 27 in line 1: Time limit exceeded"},
+      {"time in endless calls", "sub f(n) { return n + 1; } sub main() { while (1) f(0); }", 0, 50,
+       0, "Error 27 in line 1: Time limit exceeded"},
       {"time inside one wildcard match", slowLike, 0, 50, 0,
        "Error 27 in line 6: Time limit exceeded"},
       {"memory of a doubling text", "sub main() {\n  s = \"x\";\n  while (1) s = s . s;\n}", 0, 0,
@@ -107,10 +107,12 @@ TEST(Budgets, EachStopsARunawayScriptWithItsOwnError) {
       {"memory of a growing array",
        "sub main() {\n  array a;\n  i = 0;\n  while (1) { a[i] = i; i++; }\n}", 0, 0, 1 << 20,
        "Error 28 in line 4: Memory limit exceeded"},
-      {"memory of deep recursion", "sub f(n, a, b, c) { return f(n + 1, a, b, c); }\nsub main() { return f(0, 1, 2, 3); }",
-       0, 0, 1 << 20, "Error 28 in line 1: Memory limit exceeded"},
-      {"memory of a regular expression", "sub main() { return \"x\" match \"((a{1000}){1000}){10}\"; }",
-       0, 0, 1 << 26, "Error 28 in line 1: Memory limit exceeded"},
+      {"memory of deep recursion",
+       "sub f(n, a, b, c) { return f(n + 1, a, b, c); }\nsub main() { return f(0, 1, 2, 3); }", 0,
+       0, 1 << 20, "Error 28 in line 1: Memory limit exceeded"},
+      {"memory of a regular expression",
+       "sub main() { return \"x\" match \"((a{1000}){1000}){10}\"; }", 0, 0, 1 << 26,
+       "Error 28 in line 1: Memory limit exceeded"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -185,7 +187,9 @@ TEST(ErrorFrames, NameTheCallsThatLedToTheError) {
 }
 
 TEST(ErrorFrames, KeepTheInnermostAndOutermostOfADeepChain) {
-  Compiled program("sub f(n) {\n  if (n == 0) return 1 % 0;\n  return f(n - 1);\n}\nsub main() { return f(500); }");
+  Compiled program(
+      "sub f(n) {\n  if (n == 0) return 1 % 0;\n  return f(n - 1);\n}\nsub main() { return f(500); "
+      "}");
   Outcome out = runOnce(program.program);
   EXPECT_EQ(out.error, "Error 9 in line 2: Divide by zero");
   EXPECT_EQ(program->getErrorCallDepth(), 502u);
@@ -225,7 +229,8 @@ class ModuleFiles : public testing::Test {
     write("broken.velq", "sub area(w, h) { return w * ; }\n");
   }
   void TearDown() override {
-    for (const char *name : {"shapes.velq", "broken.velq"}) unlink((directory + "/" + name).c_str());
+    for (const char *name : {"shapes.velq", "broken.velq"})
+      unlink((directory + "/" + name).c_str());
     rmdir(directory.c_str());
   }
   void write(const char *name, const char *text) {
@@ -259,14 +264,16 @@ TEST_F(ModuleFiles, CanBeTurnedOff) {
 
 TEST_F(ModuleFiles, AFailureSaysWhereItLookedOrWhatWentWrong) {
   Compiled missing("use nowhere;\nsub main() { return 1; }");
-  runOnce(missing.program,
-          [](VELQ_Environment *environment) { environment->addModuleDirectory(directory.c_str()); });
+  runOnce(missing.program, [](VELQ_Environment *environment) {
+    environment->addModuleDirectory(directory.c_str());
+  });
   EXPECT_EQ(std::string(missing->getModuleFailure()),
             "module \"nowhere\" not found (looked in: " + directory + ")");
 
   Compiled broken("use broken;\nsub main() { return 1; }");
-  runOnce(broken.program,
-          [](VELQ_Environment *environment) { environment->addModuleDirectory(directory.c_str()); });
+  runOnce(broken.program, [](VELQ_Environment *environment) {
+    environment->addModuleDirectory(directory.c_str());
+  });
   std::string failure = broken->getModuleFailure();
   EXPECT_EQ(failure.rfind("module \"broken\" (" + directory + "/broken.velq): Error in line 1:", 0),
             0u)

@@ -2,12 +2,12 @@
 // progress, and a per-thread note of a refused allocation.
 #include "runtime/memory.h"
 
-#include "runtime/run_limits.h"
-
 #include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "runtime/run_limits.h"
 
 namespace {
 
@@ -49,8 +49,7 @@ inline bool injectFault() { return false; }
 
 // A refused allocation stops the run in progress, if any.
 void stopRun() {
-  if (VELQ_RunLimits *limits = velqRunLimits())
-    velqInterruptRun(limits->interrupt, limits->reach);
+  if (VELQ_RunLimits *limits = velqRunLimits()) velqInterruptRun(limits->interrupt, limits->reach);
 }
 
 void *refuse(VELQ_AllocationFailure why) {
@@ -62,7 +61,8 @@ void *refuse(VELQ_AllocationFailure why) {
 // Counts a new block into the budget; false (the block released) when it goes over.
 bool admit(void *block) {
   long long size = (long long)malloc_usable_size(block);
-  if (threadMemory.budget->limit && threadMemory.budget->used + size > (long long)threadMemory.budget->limit) {
+  if (threadMemory.budget->limit &&
+      threadMemory.budget->used + size > (long long)threadMemory.budget->limit) {
     free(block);
     return false;
   }
@@ -77,8 +77,6 @@ bool fits(double size) {
 }
 
 // ---- The per-thread pools of objects ----
-
-
 
 // Gives a thread's kept blocks back to the system when the thread ends. It is set up
 // the first time the thread keeps a block (touching it is what sets it up).

@@ -30,8 +30,8 @@ struct Cost {
 
 // A sequence of parts, and the alternatives of the group (or pattern) it belongs to.
 struct Sequence {
-  Cost done;           // the parts before the last one
-  Cost last;           // the last part, which a repetition applies to
+  Cost done;  // the parts before the last one
+  Cost last;  // the last part, which a repetition applies to
   bool hasLast = false;
   double emptyNodes = 0;  // nodes of the parts that may match nothing
   Cost alternatives;      // the alternatives already closed by '|'
