@@ -115,11 +115,11 @@ private:
 
   void releaseContent();  // drops text, object record or array reference
 
-  uint32_t stringLength;
-  char *stringValue;  // the text, in a block that copies of the value may share
-  uint8_t dataType;
-  uint8_t stringValid;
-  uint8_t textExposed;  // a pointer to the text was handed out (values/text.cpp)
+  uint32_t stringLength = 0;
+  char *stringValue = nullptr;  // the text, in a block that copies of the value may share
+  uint8_t dataType = DTYPE_NULL;
+  uint8_t stringValid = 0;
+  uint8_t textExposed = 0;  // a pointer to the text was handed out (values/text.cpp)
   union {
     double real;
     int32_t int32;
@@ -128,7 +128,7 @@ private:
     uint64_t uint64;
     VELQ_Object *object;
     VELQ_Array *array;
-  } value;
+  } value = {};
 };
 
 #endif

@@ -67,13 +67,7 @@ int64_t VELQ_TruncateReal(double d) {
   return INT64_MIN;
 }
 
-VELQ_Value::VELQ_Value()
-    : stringLength(0),
-      stringValue(nullptr),
-      dataType(DTYPE_NULL),
-      stringValid(0),
-      textExposed(0),
-      value() {}
+VELQ_Value::VELQ_Value() {}
 
 // The copy a host makes has a text block of its own, so that it may go to another thread.
 VELQ_Value::VELQ_Value(const VELQ_Value *source) : VELQ_Value() {
@@ -83,39 +77,32 @@ VELQ_Value::VELQ_Value(const VELQ_Value *source) : VELQ_Value() {
     dataType = DTYPE_NULL;  // no memory for the text; a number renders its text anew
 }
 
-VELQ_Value::VELQ_Value(VELQ_Object *object)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_OBJECT), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(VELQ_Object *object) : dataType(DTYPE_OBJECT) {
   value.object = object;
 }
 
-VELQ_Value::VELQ_Value(VELQ_Array *array)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_ARRAY), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(VELQ_Array *array) : dataType(DTYPE_ARRAY) {
   value.array = array;
   if (array) array->incRefCount();
 }
 
-VELQ_Value::VELQ_Value(int32_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT32), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(int32_t n) : dataType(DTYPE_INT32) {
   value.int32 = n;
 }
 
-VELQ_Value::VELQ_Value(uint32_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT32), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(uint32_t n) : dataType(DTYPE_UINT32) {
   value.uint32 = n;
 }
 
-VELQ_Value::VELQ_Value(int64_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT64), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(int64_t n) : dataType(DTYPE_INT64) {
   value.int64 = n;
 }
 
-VELQ_Value::VELQ_Value(uint64_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT64), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(uint64_t n) : dataType(DTYPE_UINT64) {
   value.uint64 = n;
 }
 
-VELQ_Value::VELQ_Value(double d)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_REAL), stringValid(0), textExposed(0), value() {
+VELQ_Value::VELQ_Value(double d) : dataType(DTYPE_REAL) {
   value.real = d;
 }
 
@@ -133,12 +120,7 @@ VELQ_Value::VELQ_Value(const char *text) : VELQ_Value(text, textLength(text)) {}
 
 // Without memory for the text the value is null (velqAllocate has noted the failure).
 VELQ_Value::VELQ_Value(const char *text, uint32_t length)
-    : stringLength(0),
-      stringValue(VELQ_ValueInternals::newTextBlock(text, length, 0)),
-      dataType(DTYPE_NULL),
-      stringValid(0),
-      textExposed(0),
-      value() {
+    : stringValue(VELQ_ValueInternals::newTextBlock(text, length, 0)) {
   if (!stringValue) return;
   stringLength = length;
   dataType = DTYPE_STRING;
