@@ -41,11 +41,11 @@ const int FUZZ_UNBUDGETED_CONCATENATIONS = 12;
 // host_list(n) makes at most this many elements.
 const int32_t FUZZ_HOST_LIST_SIZE = 64;
 
-FILE *sink;                // /dev/null: the output stream of every run
-int homeFolder = -1;       // the folder the fuzzer started in, to return to after a run
-int scratchFolder = -1;    // an empty folder, current during a run
+FILE *sink;              // /dev/null: the output stream of every run
+int homeFolder = -1;     // the folder the fuzzer started in, to return to after a run
+int scratchFolder = -1;  // an empty folder, current during a run
 char scratchPath[] = "/tmp/velq-fuzz-XXXXXX";
-VELQ_Library *library;     // modules, made once
+VELQ_Library *library;           // modules, made once
 VELQ_VariableSystem *constants;  // merged into each run's constants, stays ours
 
 [[noreturn]] void fail(const char *what, const char *detail) {
@@ -86,8 +86,8 @@ VELQ_Value *newPoint(int32_t x, int32_t y) {
 }
 
 int32_t hostAdd(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *) {
-  *result = new VELQ_Value(int32_t((uint32_t)argv[0]->getValueAsInt32() +
-                                   (uint32_t)argv[1]->getValueAsInt32()));
+  *result = new VELQ_Value(
+      int32_t((uint32_t)argv[0]->getValueAsInt32() + (uint32_t)argv[1]->getValueAsInt32()));
   return 0;
 }
 
@@ -134,9 +134,8 @@ int32_t hostKeep(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Prog
 }
 
 const VELQ_ExtFunction hostFunctions[] = {
-    {"host_add", hostAdd, 2},       {"host_any", hostAny, -1},
-    {"host_fail", hostFail, 1},     {"host_noresult", hostNoResult, 0},
-    {"host_point", hostPoint, 2},   {"host_list", hostList, 1},
+    {"host_add", hostAdd, 2},           {"host_any", hostAny, -1},    {"host_fail", hostFail, 1},
+    {"host_noresult", hostNoResult, 0}, {"host_point", hostPoint, 2}, {"host_list", hostList, 1},
     {"host_keep", hostKeep, 1},
 };
 
@@ -155,12 +154,14 @@ const struct {
   const char *name;
   const char *source;
 } libraryModules[] = {
-    {"shared", "sub shared_value() { return 42; }\n"
-               "sub sum_to(n) { s = 0; while (n > 0) { s = s + n; n--; } return s; }\n"},
+    {"shared",
+     "sub shared_value() { return 42; }\n"
+     "sub sum_to(n) { s = 0; while (n > 0) { s = s + n; n--; } return s; }\n"},
     {"calls_back", "sub run_callback() { return program_side(5); }\n"},
     {"tools::where", "sub where() { return \"library\"; }\n"},
-    {"mathmod", "sub twice_sum(n) { return sum_to(n) + sum_to(n); }\n"
-                "sub sum_to(n) { s = 0; do { s = s + n; } while (--n > 0); return s; }\n"},
+    {"mathmod",
+     "sub twice_sum(n) { return sum_to(n) + sum_to(n); }\n"
+     "sub sum_to(n) { s = 0; do { s = s + n; } while (--n > 0); return s; }\n"},
 };
 
 void makeLibrary() {
@@ -251,8 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!program) return 0;
 
   FuzzEnvironment *environment = new FuzzEnvironment();
-  environment->registerFunctionSet(sizeof hostFunctions / sizeof hostFunctions[0],
-                                   hostFunctions);
+  environment->registerFunctionSet(sizeof hostFunctions / sizeof hostFunctions[0], hostFunctions);
   environment->setIO(nullptr, sink);
   environment->setLibrary(library);
 #ifdef VELQ_HAVE_MODULE_FILE_POLICY

@@ -5,6 +5,7 @@
 // The normal build runs these as plain tests; scripts/test-threads builds them with
 // ThreadSanitizer, which turns any data race inside the engine into a failure.
 #include <ctype.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,8 +21,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "velq.h"
 
