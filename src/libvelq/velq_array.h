@@ -2,6 +2,7 @@
 #ifndef VELQ_ARRAY_H
 #define VELQ_ARRAY_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 class VELQ_Value;
@@ -20,27 +21,37 @@ public:
   VELQ_Array(const VELQ_Array &) = delete;
   VELQ_Array &operator=(const VELQ_Array &) = delete;
 
+  // The engine allocates arrays itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   VELQ_Value *get(int32_t index) const;
-  void set(int32_t index, VELQ_Value *value);  // takes ownership of value
+  // Takes ownership of value. Without memory for a new slot the value is destroyed and
+  // the array stays as it was.
+  void set(int32_t index, VELQ_Value *value);
 
   void incRefCount() { refCount++; }
   void decRefCount() { refCount--; }
   int isUnused() const { return refCount <= 0; }
 
-  int32_t getRefCount() const { return refCount; }
+  // The number of elements, and the element slot at position i (0 <= i < size) in
+  // ascending index order (null for a position outside that range), so that a host
+  // function can walk an array.
   int32_t getSize() const { return size; }
-  int32_t getAllocated() const { return allocated; }
-  // The element slot at position i (0 <= i < size), in ascending index order; null for
-  // a position outside that range.
   const ArrayElement *getElement(int32_t position) const {
     return position >= 0 && position < size ? &elements[position] : nullptr;
   }
 
 private:
+  friend struct VELQ_ValueInternals;  // the engine's own access (values/value_internals.h)
+  friend struct VELQ_TestAccess;
+
   int32_t refCount;
   int32_t size;
   int32_t allocated;
   ArrayElement *elements;
+  VELQ_Array *pendingNext;  // chains arrays waiting to be deleted (values/value.cpp)
+  bool onCopyPath;          // being copied by velqStoredCopy (values/deep_copy.cpp)
 };
 
 #endif

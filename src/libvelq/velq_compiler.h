@@ -2,9 +2,10 @@
 #ifndef VELQ_COMPILER_H
 #define VELQ_COMPILER_H
 
-class VELQ_Program;
+#include "velq_program.h"
 
-enum { VELQ_COMPILE_ERROR_SIZE = 1024 };
+// A compile error text holds at most 1023 characters, as a run-time error text does.
+enum { VELQ_COMPILE_ERROR_SIZE = VELQ_ERROR_TEXT_SIZE };
 
 extern "C" {
 

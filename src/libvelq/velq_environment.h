@@ -2,6 +2,7 @@
 #ifndef VELQ_ENVIRONMENT_H
 #define VELQ_ENVIRONMENT_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -32,12 +33,26 @@ public:
   VELQ_Environment(const VELQ_Environment &) = delete;
   VELQ_Environment &operator=(const VELQ_Environment &) = delete;
 
+  // The engine allocates environments itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   // The host's trace hook; this version does nothing.
   virtual void trace(int level, const char *text);
 
   VELQ_ExtFunction *findFunction(const char *name);
+  // Appends copies of the records. Without memory for them the table stays as it was,
+  // and a run given this environment stops at once with error 29 "Out of memory".
   void registerFunctionSet(unsigned long count, const VELQ_ExtFunction *records);
   int useModule(VELQ_Program *program, const char *name);
+
+  // Where modules that the script library does not hold are looked for: the files
+  // NAME.velq in the directories added, in order, or in the current directory when none
+  // was added. setModuleFiles(false) turns loading modules from files off altogether.
+  void setModuleFiles(bool allowed) { moduleFiles = allowed; }
+  // Without memory for the copy of the directory the list stays as it was, and a run
+  // given this environment stops at once with error 29.
+  void addModuleDirectory(const char *directory);
 
   void setIO(FILE *in, FILE *out) {
     input = in;
@@ -55,11 +70,20 @@ public:
   }
 
 private:
+  friend struct VELQ_EnvironmentInternals;  // the engine's own access (vm/module_loading.cpp)
+
   uint32_t functionCount;
   VELQ_ExtFunction *functions;
   VELQ_Library *library;
   FILE *input;
   FILE *output;
+  uint32_t functionCapacity;
+  bool moduleFiles;
+  uint32_t directoryCount;
+  uint32_t directoryCapacity;
+  char **directories;
+  // An operation of the host on this environment could not get memory (see above).
+  bool outOfMemory;
 };
 
 #endif

@@ -2,98 +2,86 @@
 #ifndef VELQ_INSTRUCTION_H
 #define VELQ_INSTRUCTION_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 class VELQ_Value;
 
-// Operand kinds: what an instruction's operand holds and what it owns.
-enum VELQ_OperandKind {
-  VELQ_OPERAND_NONE,
-  VELQ_OPERAND_ADDRESS,        // a code address
-  VELQ_OPERAND_ADDRESS_COUNT,  // a code address and an argument count
-  VELQ_OPERAND_NAME,           // an owned name
-  VELQ_OPERAND_NAME_COUNT,     // an owned name and an argument count
-  VELQ_OPERAND_VALUE,          // an owned constant value
-  VELQ_OPERAND_COUNT,          // intOperand only
-  VELQ_OPERAND_TYPE            // a type code in intOperand
-};
-
-// The instruction set: enumerator, mnemonic, operand kind. Stack effects are noted
-// with the top of the stack on the right.
-#define VELQ_OPCODES(X)                                                                    \
-  X(NOP, "NOP", NONE)                 /* nothing */                                         \
-  X(RET, "RET", NONE)                 /* return; the value on top stays for the caller */   \
-  X(JMP, "JMP", ADDRESS)              /* continue at the address */                         \
-  X(CALL, "CALL", ADDRESS_COUNT)      /* args -> (frame opened) */                          \
-  X(CALL_EXT, "CALL", NAME_COUNT)     /* args -> result, by name */                         \
-  X(PUSH_CONST, "PUSH", VALUE)        /* -> copy of the constant */                         \
-  X(PUSH_VAR, "PUSH", NAME)           /* -> copy of the variable's value */                 \
-  X(EXIT, "EXIT", NONE)               /* value -> value, and the run ends */                \
-  X(POP, "POP", COUNT)                /* n values -> */                                     \
-  X(SET, "SET", NAME)                 /* value -> value, copied into the variable */        \
-  X(ADD, "ADD", NONE)                 /* a b -> a+b */                                      \
-  X(SUB, "SUB", NONE)                 /* a b -> a-b */                                      \
-  X(MUL, "MUL", NONE)                 /* a b -> a*b */                                      \
-  X(DIV, "DIV", NONE)                 /* a b -> a/b, in reals */                            \
-  X(REM, "REM", NONE)                 /* a b -> a%b */                                      \
-  X(EQ, "EQ", NONE)                   /* a b -> a==b */                                     \
-  X(NE, "NE", NONE)                   /* a b -> a!=b */                                     \
-  X(LT, "LT", NONE)                   /* a b -> a<b */                                      \
-  X(LE, "LE", NONE)                   /* a b -> a<=b */                                     \
-  X(GT, "GT", NONE)                   /* a b -> a>b */                                      \
-  X(GE, "GE", NONE)                   /* a b -> a>=b */                                     \
-  X(BITAND, "BITAND", NONE)           /* a b -> a&b */                                      \
-  X(BITOR, "BITOR", NONE)             /* a b -> a|b */                                      \
-  X(BITXOR, "BITXOR", NONE)           /* a b -> a^b */                                      \
-  X(AND, "AND", NONE)                 /* a b -> a&&b, both evaluated */                     \
-  X(OR, "OR", NONE)                   /* a b -> a||b, both evaluated */                     \
-  X(LSHIFT, "LSHIFT", NONE)           /* a b -> a<<b */                                     \
-  X(RSHIFT, "RSHIFT", NONE)           /* a b -> a>>b */                                     \
-  X(NRET, "NRET", NONE)               /* -> null, then as RET */                            \
-  X(JZ, "JZ", ADDRESS)                /* c -> ; jump if zero */                             \
-  X(PRINT, "PRINT", NONE)             /* v -> ; written to the output stream */             \
-  X(CONCAT, "CONCAT", NONE)           /* a b -> a.b */                                      \
-  X(BIND, "BIND", NAME)               /* next positional argument -> parameter */           \
-  X(INC, "INC", NAME)                 /* -> old value; variable incremented */              \
-  X(DEC, "DEC", NAME)                 /* -> old value; variable decremented */              \
-  X(NEG, "NEG", NONE)                 /* v -> -v, in place */                               \
-  X(NOT, "NOT", NONE)                 /* v -> !v, in place */                               \
-  X(BITNOT, "BITNOT", NONE)           /* v -> ~v, in place */                               \
-  X(CAST, "CAST", TYPE)               /* v -> v converted, in place */                      \
-  X(AGET, "AGET", NAME)               /* object -> attribute */                             \
-  X(INCP, "INCP", NAME)               /* variable incremented; -> new value */              \
-  X(DECP, "DECP", NAME)               /* variable decremented; -> new value */              \
-  X(JNZ, "JNZ", ADDRESS)              /* c -> ; jump if not zero */                         \
-  X(LIKE, "LIKE", NONE)               /* text pattern -> matched, case-sensitive */         \
-  X(ILIKE, "ILIKE", NONE)             /* text pattern -> matched, ignoring case */          \
-  X(MATCH, "MATCH", NONE)             /* text regexp -> matched; sets $1.. */               \
-  X(IMATCH, "IMATCH", NONE)           /* text regexp -> matched, ignoring case */           \
-  X(CASE, "CASE", VALUE)              /* v -> v (v==constant) */                            \
-  X(ARRAY, "ARRAY", NAME)             /* declares a local holding a new array */            \
-  X(EGET, "EGET", NONE)               /* array index -> element */                          \
-  X(ESET, "ESET", NONE)               /* array index value -> value */                      \
-  X(ASET, "ASET", NAME)               /* object value -> value */
+// The instruction set, one row per opcode in opcode order: enumerator, mnemonic (what
+// the listing prints), operand kind and operator family. Everything the engine knows
+// about an opcode derives from this list (vm/opcodes.h): the listing, which operands an
+// instruction owns, which hold a code address, and how an operator is carried out.
+//
+// Operand kinds: NONE; ADDRESS, a code address; ADDRESS_COUNT, an address and an argument
+// count; NAME, an owned name; NAME_COUNT, an owned name and an argument count; VALUE, an
+// owned constant; COUNT, intOperand only; TYPE, a type code in intOperand.
+//
+// Operator families, for the operators: ARITHMETIC (+ - *, reals allowed), DIVISION
+// (always in reals), INTEGER (integers only), EQUALITY and ORDER (comparisons), LOGICAL,
+// CONCAT, PATTERN (wildcard and regular-expression matching), CASE, UNARY (one operand,
+// in place) and STEP (++ and -- on a variable); OTHER for every other instruction.
+//
+// Stack effects are noted with the top of the stack on the right.
+#define VELQ_OPCODES(X)                                                                         \
+  X(NOP, "NOP", NONE, OTHER)                 /* nothing */                                        \
+  X(RET, "RET", NONE, OTHER)                 /* return; the value on top stays for the caller */  \
+  X(JMP, "JMP", ADDRESS, OTHER)              /* continue at the address */                        \
+  X(CALL, "CALL", ADDRESS_COUNT, OTHER)      /* args -> (frame opened) */                         \
+  X(CALL_EXT, "CALL", NAME_COUNT, OTHER)     /* args -> result, by name */                        \
+  X(PUSH_CONST, "PUSH", VALUE, OTHER)        /* -> copy of the constant */                        \
+  X(PUSH_VAR, "PUSH", NAME, OTHER)           /* -> copy of the variable's value */                \
+  X(EXIT, "EXIT", NONE, OTHER)               /* value -> value, and the run ends */               \
+  X(POP, "POP", COUNT, OTHER)                /* n values -> */                                    \
+  X(SET, "SET", NAME, OTHER)                 /* value -> value, copied into the variable */       \
+  X(ADD, "ADD", NONE, ARITHMETIC)            /* a b -> a+b */                                     \
+  X(SUB, "SUB", NONE, ARITHMETIC)            /* a b -> a-b */                                     \
+  X(MUL, "MUL", NONE, ARITHMETIC)            /* a b -> a*b */                                     \
+  X(DIV, "DIV", NONE, DIVISION)              /* a b -> a/b, in reals */                           \
+  X(REM, "REM", NONE, INTEGER)               /* a b -> a%b */                                     \
+  X(EQ, "EQ", NONE, EQUALITY)                /* a b -> a==b */                                    \
+  X(NE, "NE", NONE, EQUALITY)                /* a b -> a!=b */                                    \
+  X(LT, "LT", NONE, ORDER)                   /* a b -> a<b */                                     \
+  X(LE, "LE", NONE, ORDER)                   /* a b -> a<=b */                                    \
+  X(GT, "GT", NONE, ORDER)                   /* a b -> a>b */                                     \
+  X(GE, "GE", NONE, ORDER)                   /* a b -> a>=b */                                    \
+  X(BITAND, "BITAND", NONE, INTEGER)         /* a b -> a&b */                                     \
+  X(BITOR, "BITOR", NONE, INTEGER)           /* a b -> a|b */                                     \
+  X(BITXOR, "BITXOR", NONE, INTEGER)         /* a b -> a^b */                                     \
+  X(AND, "AND", NONE, LOGICAL)               /* a b -> a&&b, both evaluated */                    \
+  X(OR, "OR", NONE, LOGICAL)                 /* a b -> a||b, both evaluated */                    \
+  X(LSHIFT, "LSHIFT", NONE, INTEGER)         /* a b -> a<<b */                                    \
+  X(RSHIFT, "RSHIFT", NONE, INTEGER)         /* a b -> a>>b */                                    \
+  X(NRET, "NRET", NONE, OTHER)               /* -> null, then as RET */                           \
+  X(JZ, "JZ", ADDRESS, OTHER)                /* c -> ; jump if zero */                            \
+  X(PRINT, "PRINT", NONE, OTHER)             /* v -> ; written to the output stream */            \
+  X(CONCAT, "CONCAT", NONE, CONCAT)          /* a b -> a.b */                                     \
+  X(BIND, "BIND", NAME, OTHER)               /* next positional argument -> parameter */          \
+  X(INC, "INC", NAME, STEP)                  /* -> old value; variable incremented */             \
+  X(DEC, "DEC", NAME, STEP)                  /* -> old value; variable decremented */             \
+  X(NEG, "NEG", NONE, UNARY)                 /* v -> -v, in place */                              \
+  X(NOT, "NOT", NONE, UNARY)                 /* v -> !v, in place */                              \
+  X(BITNOT, "BITNOT", NONE, UNARY)           /* v -> ~v, in place */                              \
+  X(CAST, "CAST", TYPE, OTHER)               /* v -> v converted, in place */                     \
+  X(AGET, "AGET", NAME, OTHER)               /* object -> attribute */                            \
+  X(INCP, "INCP", NAME, STEP)                /* variable incremented; -> new value */             \
+  X(DECP, "DECP", NAME, STEP)                /* variable decremented; -> new value */             \
+  X(JNZ, "JNZ", ADDRESS, OTHER)              /* c -> ; jump if not zero */                        \
+  X(LIKE, "LIKE", NONE, PATTERN)             /* text pattern -> matched, case-sensitive */        \
+  X(ILIKE, "ILIKE", NONE, PATTERN)           /* text pattern -> matched, ignoring case */         \
+  X(MATCH, "MATCH", NONE, PATTERN)           /* text regexp -> matched; sets $1.. */              \
+  X(IMATCH, "IMATCH", NONE, PATTERN)         /* text regexp -> matched, ignoring case */          \
+  X(CASE, "CASE", VALUE, CASE)               /* v -> v (v==constant) */                           \
+  X(ARRAY, "ARRAY", NAME, OTHER)             /* declares a local holding a new array */           \
+  X(EGET, "EGET", NONE, OTHER)               /* array index -> element */                         \
+  X(ESET, "ESET", NONE, OTHER)               /* array index value -> value */                     \
+  X(ASET, "ASET", NAME, OTHER)               /* object value -> value */
 
 enum VELQ_OpCode {
-#define VELQ_OPCODE_ENUM(name, mnemonic, kind) OP_##name,
+#define VELQ_OPCODE_ENUM(name, mnemonic, kind, family) OP_##name,
   VELQ_OPCODES(VELQ_OPCODE_ENUM)
 #undef VELQ_OPCODE_ENUM
   VELQ_OPCODE_COUNT
 };
-
-struct VELQ_OpCodeInfo {
-  const char *mnemonic;
-  VELQ_OperandKind operandKind;
-};
-
-// Mnemonic and operand kind of every opcode, indexed by opcode.
-extern const VELQ_OpCodeInfo VELQ_OpCodeTable[VELQ_OPCODE_COUNT];
-
-// The operand kind of an opcode; NONE for an opcode outside the set.
-inline VELQ_OperandKind VELQ_OperandKindOf(int opCode) {
-  return (opCode >= 0 && opCode < VELQ_OPCODE_COUNT) ? VELQ_OpCodeTable[opCode].operandKind
-                                                      : VELQ_OPERAND_NONE;
-}
 
 // No address: an unresolved jump, a function not found, a stopped run.
 const uint32_t VELQ_NO_ADDRESS = 0xFFFFFFFFu;
@@ -111,6 +99,10 @@ public:
 
   VELQ_Instruction(const VELQ_Instruction &) = delete;
   VELQ_Instruction &operator=(const VELQ_Instruction &) = delete;
+
+  // The engine allocates instructions itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
 
   int32_t opCode;
   union {

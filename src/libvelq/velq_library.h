@@ -2,6 +2,7 @@
 #ifndef VELQ_LIBRARY_H
 #define VELQ_LIBRARY_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 class VELQ_Program;
@@ -21,7 +22,12 @@ public:
   VELQ_Library(const VELQ_Library &) = delete;
   VELQ_Library &operator=(const VELQ_Library &) = delete;
 
-  // Takes the program when added (returns 1); 0 when the name is there already.
+  // The engine allocates libraries itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
+  // Takes the program when added (returns 1); 0, with the program still the caller's,
+  // when the name is there already or memory for the entry is refused.
   int addScript(unsigned long id, const char *name, VELQ_Program *program);
   void deleteScript(const char *name);
   void deleteScript(unsigned long id);
@@ -43,6 +49,7 @@ private:
   char **names;
   uint32_t *ids;
   void *mutex;
+  uint32_t capacity;
 };
 
 #endif

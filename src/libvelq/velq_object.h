@@ -2,6 +2,8 @@
 #ifndef VELQ_OBJECT_H
 #define VELQ_OBJECT_H
 
+#include <stddef.h>
+
 class VELQ_Value;
 class VELQ_Object;
 
@@ -30,6 +32,8 @@ protected:
 
 // A plain record. Records that share one data pointer are counted; when the last of
 // them goes, the class's onObjectDelete is called so that the host can free the data.
+// Counting takes a little memory per data pointer: when memory is refused for it, the
+// record is made but not counted, and onObjectDelete is never called for it.
 class VELQ_Object {
 public:
   VELQ_Object(VELQ_Class *objectClass, void *data);
@@ -39,12 +43,21 @@ public:
   VELQ_Object(const VELQ_Object &) = delete;
   VELQ_Object &operator=(const VELQ_Object &) = delete;
 
+  // The engine allocates object records itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   VELQ_Class *getClass() const { return objectClass; }
   void *getData() const { return data; }
 
 private:
+  friend struct VELQ_ValueInternals;
+
   VELQ_Class *objectClass;
   void *data;
+  // False when the record could not be counted for lack of memory; such a record never
+  // calls onObjectDelete.
+  bool counted;
 };
 
 #endif

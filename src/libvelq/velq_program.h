@@ -17,7 +17,7 @@ class VELQ_Environment;
 enum {
   VELQ_MAX_FRAMES = 32768,      // open script-function frames at most
   VELQ_MODULE_NAME_SIZE = 260,  // 259 bytes of a module name and a zero byte
-  VELQ_ERROR_TEXT_SIZE = 1024,  // a run-time error text holds at most 1023 characters
+  VELQ_ERROR_TEXT_SIZE = 1024,  // an error text holds at most 1023 characters
   VELQ_REGEX_SUBMATCHES = 256   // sub-match records of a regular-expression match
 };
 
@@ -48,14 +48,23 @@ enum {
   VELQ_ERR_INDEX_NOT_INTEGER = 23,
   VELQ_ERR_NOT_ARRAY = 24,
   VELQ_ERR_CONSTANT_ASSIGN = 25,
-  VELQ_ERROR_CODE_COUNT = 25
+  // The budgets of a run and the memory of the system.
+  VELQ_ERR_STEP_LIMIT = 26,
+  VELQ_ERR_TIME_LIMIT = 27,
+  VELQ_ERR_MEMORY_LIMIT = 28,
+  VELQ_ERR_OUT_OF_MEMORY = 29,
+  VELQ_ERR_CANCELLED = 30,
+  VELQ_ERROR_CODE_LAST = 30
 };
 
-// The message of a run-time error code; "Unknown error code" outside 1 to 25.
+// The message of a run-time error code; "Unknown error code" for a code without one.
 const char *VELQ_ErrorMessage(int code);
 
+// Function names are significant up to this size less one byte (the zero byte).
+enum { VELQ_FUNCTION_NAME_FIELD = 64 };
+
 struct VELQ_Function {
-  char name[64];  // at most 63 bytes and a zero byte
+  char name[VELQ_FUNCTION_NAME_FIELD];  // at most 63 bytes and a zero byte
   uint32_t address;
 };
 
@@ -67,6 +76,20 @@ struct VELQ_Module {
   uint32_t functionCount;
 };
 
+// One frame of the chain of calls that led to a run-time error: the function, the
+// module its code came from (null for the program's own code), the file that module was
+// read from (null for the program's own code and for a module of the script library),
+// and the line: where the error happened for the innermost frame, the line of the call
+// for the others.
+struct VELQ_ErrorFrame {
+  const char *function;
+  const char *module;
+  const char *file;
+  int line;
+};
+
+struct VELQ_ProgramInternals;
+
 class VELQ_Program {
 public:
   VELQ_Program();
@@ -75,13 +98,47 @@ public:
   VELQ_Program(const VELQ_Program &) = delete;
   VELQ_Program &operator=(const VELQ_Program &) = delete;
 
+  // The engine allocates programs itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   // Runs "main". Takes the environment, the argument values and userLocals; returns 0 or -1.
   int run(VELQ_Environment *environment, unsigned long argc, VELQ_Value **argv,
           VELQ_VariableSystem *userLocals, VELQ_VariableSystem **globalsOut,
           VELQ_VariableSystem *constants);
 
+  // Budgets for every later run of this program; 0 turns one off, which is how a
+  // program starts. A run that exceeds one stops with its error: 26 after `steps`
+  // instructions, 27 once `milliseconds` of wall-clock time have passed since the run
+  // started, 28 when the values, texts, arrays, variables and stacks it holds at once
+  // would take more than `bytes`.
+  void setStepLimit(unsigned long long steps);
+  void setTimeLimit(unsigned long milliseconds);
+  void setMemoryLimit(unsigned long long bytes);
+  // Stops the run in progress with error 30 before its next instruction (a built-in
+  // busy with a long text stops too). Any thread may call it, and so may a signal
+  // handler; without a run in progress it does nothing.
+  void cancel();
+
   VELQ_Value *getResult() const { return result; }
   const char *getErrorText() const { return errorText ? errorText : ""; }
+  // Whether the latest run ended through the exit statement or _exit; its result is
+  // then the value exited with.
+  bool endedByExit() const;
+  // During a run, for host functions: the number of arguments the run was given.
+  unsigned long getArgumentCount() const;
+
+  // Where the latest run-time error happened: frame 0 is where the error was raised,
+  // each later frame the call that led to the one before it, down to the function the
+  // run started in. None when the error arose before the first instruction (a module
+  // that could not be loaded, no "main"). A chain deeper than the frames kept loses
+  // frames from its middle; getErrorCallDepth tells how many there were.
+  uint32_t getErrorFrameCount() const;
+  const VELQ_ErrorFrame *getErrorFrame(uint32_t i) const;
+  unsigned long getErrorCallDepth() const;
+  // After error 16: one line naming the module that could not be loaded and why (not
+  // found, and where it was looked for; or its compile error). Empty otherwise.
+  const char *getModuleFailure() const;
   unsigned long getCodeSize() const { return codeSize; }
   VELQ_Variable *findGlobalVariable(const char *name);
   void setGlobalVariable(const char *name, VELQ_Value *value);
@@ -100,22 +157,22 @@ public:
   // Merges a module's code and functions for the current run, once per name.
   void useModule(VELQ_Program *module, const char *name);
 
-  // Read access to the program image, for hosts, tools and tests.
+  // The program image, for hosts and tools: the instruction at an address, the function
+  // records and the module names by position (null beyond the count), the constants and
+  // the globals.
   VELQ_Instruction *getInstruction(unsigned long address) const {
     return address < codeSize ? instructions[address] : nullptr;
   }
-  // The records and names by position; null for a position beyond the count.
   uint32_t getFunctionCount() const { return functionCount; }
   const VELQ_Function *getFunction(uint32_t i) const {
     return i < functionCount ? &functions[i] : nullptr;
   }
   uint32_t getPreloadCount() const { return preloadCount; }
   const char *getPreload(uint32_t i) const { return i < preloadCount ? preloadList[i] : nullptr; }
-  uint32_t getModuleCount() const { return moduleCount; }
-  const VELQ_Module *getModule(uint32_t i) const { return i < moduleCount ? &modules[i] : nullptr; }
   VELQ_VariableSystem *getConstants() const { return constants; }
   VELQ_VariableSystem *getGlobals() const { return globals; }
-  // During a run: the innermost frame's locals and the environment; null otherwise.
+  // During a run, for host functions: the innermost frame's locals and the environment;
+  // null otherwise.
   VELQ_VariableSystem *getLocals() const { return locals; }
   VELQ_Environment *getEnvironment() const { return environment; }
 
@@ -131,23 +188,6 @@ protected:
   VELQ_Value *matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int ignoreCase);
   void relocateCode(unsigned long start, unsigned long count, unsigned long offset);
   unsigned long getFinalJumpDestination(unsigned long address);
-
-  // Handlers of single instructions that execute() delegates to.
-  void doCast(int type);                             // CAST
-  void doVariableStep(int opCode, const char *name);  // INC, DEC, INCP, DECP
-  void doArrayDeclare(const char *name);             // ARRAY
-  void doElementGet();                               // EGET
-  void doElementSet();                               // ESET
-  void doAttributeGet(const char *name);             // AGET
-  void doAttributeSet(const char *name);             // ASET
-  // The value a variable or an element stores for source: a copy, except that an
-  // array value gets a deep copy of its array, so that the store never shares it.
-  static VELQ_Value *copyForStore(const VELQ_Value *source);
-  // Handlers of the call, return and print instructions.
-  void doCallExternal(const char *name, int argc);  // CALL_EXT
-  void doBind(const char *name);                    // BIND
-  void doReturn();                                  // RET, and NRET after its null
-  void doPrint();                                   // PRINT
 
   VELQ_Environment *environment;
   VELQ_Instruction **instructions;
@@ -169,26 +209,12 @@ protected:
   VELQ_Value *result;
   char *errorText;
 
-  // Where execute() continues after the current step; jumps, calls and returns set it.
-  uint32_t nextPosition;
-
 private:
-  // Makes room for at least slots instructions in the code array.
-  void reserveCode(size_t slots);
-  uint32_t codeCapacity;
-
-  // Position of the first function record named name, or VELQ_NO_ADDRESS.
-  uint32_t findFunctionRecord(const char *name);
-  void forgetFunctionIndex();
-  struct FunctionIndex;
-  FunctionIndex *functionIndex;
-
-  // The jumps added without a target, so that resolveLastJump need not search the code.
-  void noteOpenJump(int opCode, uint32_t position);
-  void forgetOpenJumps();
-  struct OpenJumps;
-  OpenJumps *openJumps;
-  bool openJumpsUntracked;  // the code changed in ways the lists do not follow
+  // The engine's own machinery: the run in its steps, the handlers of single
+  // instructions, the indexes and the state that hosts do not see (vm/program_internals.h).
+  friend struct VELQ_ProgramInternals;
+  friend struct VELQ_TestAccess;
+  VELQ_ProgramInternals *internals;
 };
 
 #endif

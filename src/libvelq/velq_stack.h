@@ -2,7 +2,10 @@
 #ifndef VELQ_STACK_H
 #define VELQ_STACK_H
 
-enum { VELQ_STACK_INITIAL = 128, VELQ_STACK_GROWTH = 64 };
+#include <stddef.h>
+#include <stdint.h>
+
+enum { VELQ_STACK_INITIAL = 128 };
 
 class VELQ_Stack {
 public:
@@ -12,21 +15,29 @@ public:
   VELQ_Stack(const VELQ_Stack &) = delete;
   VELQ_Stack &operator=(const VELQ_Stack &) = delete;
 
-  void push(void *item) {
-    if (size == capacity) grow();
+  // The engine allocates stacks itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
+  // Adds an item on top; false, with the stack unchanged, when it is full and memory
+  // to grow it is refused.
+  bool push(void *item) {
+    if (size == (int)capacity && !grow()) return false;
     items[size++] = item;
+    return true;
   }
   void *pop() { return size > 0 ? items[--size] : nullptr; }
   void *peek() const { return size > 0 ? items[size - 1] : nullptr; }
   // The slot n places below the top: the oldest of the n top items, which follow it.
   void **peekList(int n) { return &items[size - n]; }
   int getSize() const { return size; }
-  int getCapacity() const { return capacity; }
 
 private:
-  void grow();
+  friend struct VELQ_TestAccess;
 
-  int capacity;
+  bool grow();
+
+  uint32_t capacity;
   int size;
   void **items;
 };

@@ -2,6 +2,7 @@
 #ifndef VELQ_VALUE_H
 #define VELQ_VALUE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 class VELQ_Object;
@@ -47,6 +48,10 @@ public:
   VELQ_Value(const VELQ_Value &) = delete;
   VELQ_Value &operator=(const VELQ_Value &) = delete;
 
+  // The engine allocates values itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   int getDataType() const { return dataType; }
   bool isNull() const { return dataType == DTYPE_NULL; }
   bool isObject() const { return dataType == DTYPE_OBJECT; }
@@ -74,9 +79,6 @@ public:
   bool isNonZero() const;
 
   bool convert(int type);
-  // Maps every byte of the text form (rendered first if needed) through change, in
-  // place; the type and the number stay as they are. Nothing for null, object, array.
-  void transformText(int (*change)(int));
   void set(int32_t n);
   void concatenate(const char *text, uint32_t length);
 
@@ -101,15 +103,15 @@ public:
   void lshift(int32_t count);
   void rshift(int32_t count);
 
-  // Read access to the text cache, for tests and diagnostics.
-  bool hasCachedText() const { return stringValid != 0; }
-
 protected:
   void invalidateString();
   void updateNumber();
   void updateString();
 
 private:
+  friend struct VELQ_ValueInternals;  // the engine's own access (values/value_internals.h)
+  friend struct VELQ_TestAccess;
+
   void releaseContent();  // drops text, object record or array reference
 
   uint32_t stringLength;

@@ -2,9 +2,10 @@
 #ifndef VELQ_VARIABLE_H
 #define VELQ_VARIABLE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
-class VELQ_Value;
+#include "velq_value.h"
 
 class VELQ_Variable {
 public:
@@ -16,15 +17,24 @@ public:
   VELQ_Variable(const VELQ_Variable &) = delete;
   VELQ_Variable &operator=(const VELQ_Variable &) = delete;
 
+  // The engine allocates variables itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   const char *getName() const { return name; }
   VELQ_Value *getValue() const { return value; }
   bool isConstant() const { return constant; }
   void setValue(VELQ_Value *newValue);  // destroys the old value, takes the new one
 
 private:
-  char *name;
+  void holdOwnNull();
+
+  char *name;  // the empty name when memory for a copy was refused
   VELQ_Value *value;
   bool constant;
+  // The value the variable holds when it was given none (or null): kept inside the
+  // variable, so that a variable always has a value, even without memory for one.
+  VELQ_Value ownValue;
 };
 
 class VELQ_VariableSystem {
@@ -36,11 +46,19 @@ public:
   VELQ_VariableSystem(const VELQ_VariableSystem &) = delete;
   VELQ_VariableSystem &operator=(const VELQ_VariableSystem &) = delete;
 
+  // The engine allocates systems itself: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
+
   VELQ_Variable *find(const char *name) const;
-  VELQ_Variable *create(const char *name, VELQ_Value *value);  // takes value; null means a null value
+  // Takes value (null means a null value). Null, with value destroyed and the system
+  // unchanged, when memory for the variable is refused.
+  VELQ_Variable *create(const char *name, VELQ_Value *value);
   void merge(const VELQ_VariableSystem *source);
   bool isConstant() const { return constant; }
 
+  // The number of variables, and the variable at position i in creation order (null
+  // beyond the count), so that a host can walk a system such as the globals of a run.
   uint32_t getCount() const { return count; }
   VELQ_Variable *getVariable(uint32_t i) const { return i < count ? items[i] : nullptr; }
 
@@ -48,6 +66,7 @@ private:
   uint32_t count;
   VELQ_Variable **items;
   bool constant;
+  uint32_t capacity;
 };
 
 #endif

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "test_access.h"
 #include "velq.h"
 
 namespace fs = std::filesystem;
@@ -434,12 +435,12 @@ void runProgram(Reporter &r, VELQ_Program *program) {
   }
   // A run must leave the program as it found it: merged module code and functions gone.
   if (program->getCodeSize() != codeSize || program->getFunctionCount() != functionCount ||
-      program->getModuleCount() != 0) {
+      velq_test::moduleCountOf(program) != 0) {
     char expected[96], got[96];
     snprintf(expected, sizeof expected, "code size %lu, %u functions, 0 modules after the run",
              codeSize, functionCount);
     snprintf(got, sizeof got, "%lu, %u and %u", program->getCodeSize(), program->getFunctionCount(),
-             program->getModuleCount());
+             velq_test::moduleCountOf(program));
     r.mismatch(1, expected, got);
   }
   delete library;

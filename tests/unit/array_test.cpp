@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "test_access.h"
 #include "counting_class.h"
 #include "velq_array.h"
 #include "velq_value.h"
@@ -22,15 +23,15 @@ std::vector<int32_t> slotIndices(const VELQ_Array &array) {
 TEST(Array, NewArrayIsEmptyAndUnused) {
   VELQ_Array array;
   EXPECT_EQ(array.getSize(), 0);
-  EXPECT_EQ(array.getAllocated(), 0);
-  EXPECT_EQ(array.getRefCount(), 0);
+  EXPECT_EQ(velq_test::allocatedOf(array), 0);
+  EXPECT_EQ(velq_test::refCountOf(array), 0);
   EXPECT_NE(array.isUnused(), 0);
   for (int32_t index : {0, 1, -1, INT32_MIN, INT32_MAX}) EXPECT_EQ(array.get(index), nullptr);
   array.incRefCount();
   EXPECT_EQ(array.isUnused(), 0);
   array.decRefCount();
   array.decRefCount();  // counting below zero never deletes
-  EXPECT_EQ(array.getRefCount(), -1);
+  EXPECT_EQ(velq_test::refCountOf(array), -1);
   EXPECT_NE(array.isUnused(), 0);
 }
 
@@ -99,9 +100,9 @@ TEST(Array, RandomStoresMatchASortedMap) {
     model[index] = serial;
   }
   ASSERT_EQ(array.getSize(), (int32_t)model.size());
-  EXPECT_EQ(array.getAllocated() % 32, 0);
-  EXPECT_GE(array.getAllocated(), array.getSize());
-  EXPECT_LT(array.getAllocated() - array.getSize(), 32);
+  EXPECT_EQ(velq_test::allocatedOf(array) % 32, 0);
+  EXPECT_GE(velq_test::allocatedOf(array), array.getSize());
+  EXPECT_LT(velq_test::allocatedOf(array) - array.getSize(), 32);
   int32_t position = 0;
   for (const auto &entry : model) {
     const ArrayElement *slot = array.getElement(position++);
@@ -127,7 +128,7 @@ TEST(Array, StorageGrowsByThirtyTwoSlots) {
         stored++;
       }
       EXPECT_EQ(array.getSize(), step.elements);
-      EXPECT_EQ(array.getAllocated(), step.allocated);
+      EXPECT_EQ(velq_test::allocatedOf(array), step.allocated);
     }
     for (int32_t i = 0; i < stored; i++) EXPECT_EQ(array.get(direction * i)->getValueAsInt32(), i);
   }
@@ -141,9 +142,9 @@ TEST(Array, CopyHoldsExactlyItsElementsAndIsIndependent) {
   source.incRefCount();
 
   VELQ_Array copy(&source);
-  EXPECT_EQ(copy.getRefCount(), 0);
+  EXPECT_EQ(velq_test::refCountOf(copy), 0);
   EXPECT_EQ(copy.getSize(), 3);
-  EXPECT_EQ(copy.getAllocated(), 3);
+  EXPECT_EQ(velq_test::allocatedOf(copy), 3);
   for (int32_t index = 1; index <= 3; index++) {
     ASSERT_NE(copy.get(index), source.get(index));  // values are copied, not shared
     EXPECT_EQ(copy.get(index)->getDataType(), source.get(index)->getDataType());
@@ -153,7 +154,7 @@ TEST(Array, CopyHoldsExactlyItsElementsAndIsIndependent) {
   copy.set(2, new VELQ_Value("changed"));
   EXPECT_STREQ(source.get(2)->getValueAsCString(), "0x2");
   copy.set(0, new VELQ_Value((int32_t)0));  // a fourth index grows 3 slots to 35
-  EXPECT_EQ(copy.getAllocated(), 35);
+  EXPECT_EQ(velq_test::allocatedOf(copy), 35);
   EXPECT_EQ(slotIndices(copy), (std::vector<int32_t>{0, 1, 2, 3}));
   EXPECT_EQ(source.getSize(), 3);
   source.decRefCount();
@@ -161,9 +162,9 @@ TEST(Array, CopyHoldsExactlyItsElementsAndIsIndependent) {
   VELQ_Array empty;
   VELQ_Array emptyCopy(&empty);
   EXPECT_EQ(emptyCopy.getSize(), 0);
-  EXPECT_EQ(emptyCopy.getAllocated(), 0);
+  EXPECT_EQ(velq_test::allocatedOf(emptyCopy), 0);
   emptyCopy.set(7, new VELQ_Value((int32_t)7));
-  EXPECT_EQ(emptyCopy.getAllocated(), 32);
+  EXPECT_EQ(velq_test::allocatedOf(emptyCopy), 32);
 
   VELQ_Array fromNull(static_cast<const VELQ_Array *>(nullptr));
   EXPECT_EQ(fromNull.getSize(), 0);
@@ -179,11 +180,11 @@ TEST(Array, CopySharesNestedArraysAndHostData) {
   source->set(1, new VELQ_Value(nested));
   source->set(2, newProbe(&klass, &data));
   source->set(3, nullptr);
-  ASSERT_EQ(nested->getRefCount(), 1);
+  ASSERT_EQ(velq_test::refCountOf(nested), 1);
 
   VELQ_Array *copy = new VELQ_Array(source);
   EXPECT_EQ(copy->get(1)->getValueAsArray(), nested);
-  EXPECT_EQ(nested->getRefCount(), 2);
+  EXPECT_EQ(velq_test::refCountOf(nested), 2);
   VELQ_Object *sourceRecord = source->get(2)->getValueAsObject();
   VELQ_Object *copyRecord = copy->get(2)->getValueAsObject();
   EXPECT_NE(copyRecord, sourceRecord);
@@ -193,7 +194,7 @@ TEST(Array, CopySharesNestedArraysAndHostData) {
   EXPECT_EQ(copy->get(3), nullptr);  // a null element stays null
 
   delete source;
-  EXPECT_EQ(nested->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(nested), 1);
   EXPECT_EQ(klass.deletions, 0);  // the copy still refers to both
   delete copy;
   EXPECT_EQ(klass.deletionsOf(&data), 1);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "values/deep_copy.h"
+#include "test_access.h"
 #include "program_builder.h"
 #include "velq.h"
 
@@ -252,18 +254,13 @@ TEST(ElementTest, StoringAnArrayIntoItsOwnElementMakesNoRing) {
   EXPECT_EQ(out.result, "0");
 }
 
-class StoreProbe : public VELQ_Program {
- public:
-  using VELQ_Program::copyForStore;
-};
-
-TEST(CopyForStoreTest, CopiesValuesAndWholeArrays) {
-  VELQ_Value *none = StoreProbe::copyForStore(nullptr);
+TEST(StoredCopyTest, CopiesValuesAndWholeArrays) {
+  VELQ_Value *none = velqStoredCopy(nullptr);
   EXPECT_TRUE(none->isNull());
   delete none;
 
   VELQ_Value number("0x10");
-  VELQ_Value *copy = StoreProbe::copyForStore(&number);
+  VELQ_Value *copy = velqStoredCopy(&number);
   EXPECT_EQ(copy->getDataType(), DTYPE_INT32);
   EXPECT_STREQ(copy->getValueAsCString(), "0x10");
   delete copy;
@@ -277,35 +274,35 @@ TEST(CopyForStoreTest, CopiesValuesAndWholeArrays) {
   source.getValueAsArray()->set(-1, new VELQ_Value(inner));
   source.getValueAsArray()->set(5, new VELQ_Value("five"));
 
-  VELQ_Value *stored = StoreProbe::copyForStore(&source);
+  VELQ_Value *stored = velqStoredCopy(&source);
   VELQ_Array *top = stored->getValueAsArray();
   ASSERT_NE(top, nullptr);
   EXPECT_NE(top, source.getValueAsArray());
-  EXPECT_EQ(top->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(top), 1);
   EXPECT_STREQ(top->get(5)->getValueAsCString(), "five");
   VELQ_Array *innerCopy = top->get(-1)->getValueAsArray();
   ASSERT_NE(innerCopy, nullptr);
   EXPECT_NE(innerCopy, inner);
-  EXPECT_EQ(innerCopy->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(innerCopy), 1);
   EXPECT_EQ(innerCopy->get(1)->getValueAsInt32(), 1);
   VELQ_Array *innermostCopy = innerCopy->get(0)->getValueAsArray();
   ASSERT_NE(innermostCopy, nullptr);
   EXPECT_NE(innermostCopy, innermost);
   EXPECT_STREQ(innermostCopy->get(0)->getValueAsCString(), "deep");
   // The source's arrays are held as before.
-  EXPECT_EQ(inner->getRefCount(), 1);
-  EXPECT_EQ(innermost->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(inner), 1);
+  EXPECT_EQ(velq_test::refCountOf(innermost), 1);
   delete stored;
 }
 
 // An array that two elements share is copied for each of them: the copy shares nothing.
-TEST(CopyForStoreTest, AnArrayReachedTwiceIsCopiedTwice) {
+TEST(StoredCopyTest, AnArrayReachedTwiceIsCopiedTwice) {
   VELQ_Array *shared = new VELQ_Array();
   shared->set(0, new VELQ_Value("shared"));
   VELQ_Value source(new VELQ_Array());
   source.getValueAsArray()->set(0, new VELQ_Value(shared));
   source.getValueAsArray()->set(1, new VELQ_Value(shared));
-  VELQ_Value *stored = StoreProbe::copyForStore(&source);
+  VELQ_Value *stored = velqStoredCopy(&source);
   VELQ_Array *first = stored->getValueAsArray()->get(0)->getValueAsArray();
   VELQ_Array *second = stored->getValueAsArray()->get(1)->getValueAsArray();
   ASSERT_NE(first, nullptr);
@@ -314,14 +311,14 @@ TEST(CopyForStoreTest, AnArrayReachedTwiceIsCopiedTwice) {
   EXPECT_NE(second, shared);
   EXPECT_NE(first, second);
   EXPECT_STREQ(second->get(0)->getValueAsCString(), "shared");
-  EXPECT_EQ(shared->getRefCount(), 2);
+  EXPECT_EQ(velq_test::refCountOf(shared), 2);
   delete stored;
 }
 
 // A host can make a ring: an array holding a value that refers to itself, directly or
 // through another array. Copying it must end; the element that leads back into the ring
 // is copied as null, and the copy holds no reference to the host's arrays.
-TEST(CopyForStoreTest, ARingOfArraysIsCopiedWithoutTheRing) {
+TEST(StoredCopyTest, ARingOfArraysIsCopiedWithoutTheRing) {
   VELQ_Array *ring = new VELQ_Array();
   VELQ_Array *link = new VELQ_Array();
   VELQ_Value *holder = new VELQ_Value(ring);
@@ -330,9 +327,9 @@ TEST(CopyForStoreTest, ARingOfArraysIsCopiedWithoutTheRing) {
   ring->set(2, new VELQ_Value("kept"));
   link->set(0, new VELQ_Value(ring));  // back through another array
   link->set(1, new VELQ_Value("link"));
-  ASSERT_EQ(ring->getRefCount(), 3);
+  ASSERT_EQ(velq_test::refCountOf(ring), 3);
 
-  VELQ_Value *stored = StoreProbe::copyForStore(holder);
+  VELQ_Value *stored = velqStoredCopy(holder);
   VELQ_Array *copy = stored->getValueAsArray();
   EXPECT_TRUE(copy->get(0)->isNull());
   EXPECT_STREQ(copy->get(2)->getValueAsCString(), "kept");
@@ -341,7 +338,7 @@ TEST(CopyForStoreTest, ARingOfArraysIsCopiedWithoutTheRing) {
   EXPECT_NE(linkCopy, link);
   EXPECT_TRUE(linkCopy->get(0)->isNull());
   EXPECT_STREQ(linkCopy->get(1)->getValueAsCString(), "link");
-  EXPECT_EQ(ring->getRefCount(), 3);  // the copy took no reference
+  EXPECT_EQ(velq_test::refCountOf(ring), 3);  // the copy took no reference
   delete stored;
 
   // The ring is the host's to break: drop the references it holds on itself.
@@ -352,7 +349,7 @@ TEST(CopyForStoreTest, ARingOfArraysIsCopiedWithoutTheRing) {
 
 // Nesting far deeper than the machine stack could follow is copied in time proportional to
 // its depth.
-TEST(CopyForStoreTest, DeepNestingIsCopied) {
+TEST(StoredCopyTest, DeepNestingIsCopied) {
   const int depth = 200000;
   VELQ_Value source(new VELQ_Array());
   VELQ_Array *array = source.getValueAsArray();
@@ -362,10 +359,10 @@ TEST(CopyForStoreTest, DeepNestingIsCopied) {
     array = nested;
   }
   array->set(0, new VELQ_Value("bottom"));
-  VELQ_Value *stored = StoreProbe::copyForStore(&source);
+  VELQ_Value *stored = velqStoredCopy(&source);
   const VELQ_Array *copy = stored->getValueAsArray();
   for (int level = 0; level < depth; level++) {
-    ASSERT_EQ(copy->get(0)->getValueAsArray()->getRefCount(), 1) << level;
+    ASSERT_EQ(velq_test::refCountOf(copy->get(0)->getValueAsArray()), 1) << level;
     copy = copy->get(0)->getValueAsArray();
   }
   EXPECT_STREQ(copy->get(0)->getValueAsCString(), "bottom");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "test_access.h"
 #include "builtin_call.h"
 #include "builtins/time_class.h"
 
@@ -158,7 +159,7 @@ TEST(BuiltinNumeric, MinAndMaxLeaveTheirArgumentsAlone) {
     EXPECT_EQ(a.getDataType(), DTYPE_INT32);
     EXPECT_EQ(b.getDataType(), DTYPE_REAL);
     EXPECT_EQ(c.getDataType(), DTYPE_UINT32);
-    EXPECT_FALSE(a.hasCachedText());
+    EXPECT_FALSE(velq_test::hasCachedText(a));
   }
 }
 

@@ -1,6 +1,7 @@
 // Building a program the way the compiler does, the instruction record, and the listing.
 #include <gtest/gtest.h>
 
+#include "test_access.h"
 #include "program_builder.h"
 
 using namespace velq_test;
@@ -28,7 +29,7 @@ TEST(Instruction, CopiesOwnTheirNamesAndConstants) {
                            {OP_CASE, 1.5},     {OP_CALL, 9, 2},       {OP_CAST, DTYPE_UINT64}};
   for (const Op &op : cases) {
     SCOPED_TRACE(op.opCode);
-    VELQ_OperandKind kind = VELQ_OperandKindOf(op.opCode);
+    VELQ_OperandKind kind = velqOperandKind(op.opCode);
     bool ownsName = kind == VELQ_OPERAND_NAME || kind == VELQ_OPERAND_NAME_COUNT;
     VELQ_Instruction *source = makeInstruction(atLine(6, op));
     VELQ_Instruction *copy = new VELQ_Instruction(source);
@@ -120,7 +121,7 @@ TEST(CodeBuilding, ReadAccessorsAnswerNullBeyondTheirCounts) {
     EXPECT_EQ(program->getPreload(beyond), nullptr);
     EXPECT_EQ(program->getInstruction(beyond), nullptr);
   }
-  EXPECT_EQ(program->getModule(0), nullptr);  // modules are merged during runs only
+  EXPECT_EQ(velq_test::moduleOf(program, 0), nullptr);  // modules are merged during runs only
 }
 
 TEST(CodeBuilding, AddFunctionRefusesDuplicatesAndPlacesFunctions) {

@@ -274,13 +274,13 @@ TEST(CompileLines, CarriageReturnLineFeedCountsLikeLineFeed) {
 // fits is kept whole, a longer one is cut there. Later messages are dropped.
 TEST(CompileLimits, RecordedMessageIsCutAt1023Characters) {
   const std::string prefix = "Error in line 1: ";
-  const size_t room = VELQ_COMPILE_MESSAGE_SIZE - 1 - prefix.size();
+  const size_t room = VELQ_COMPILE_ERROR_SIZE - 1 - prefix.size();
   struct Case {
     size_t messageLength;
     size_t recordedLength;
-  } cases[] = {{room, VELQ_COMPILE_MESSAGE_SIZE - 1},
-               {room + 1, VELQ_COMPILE_MESSAGE_SIZE - 1},
-               {5000, VELQ_COMPILE_MESSAGE_SIZE - 1},
+  } cases[] = {{room, VELQ_COMPILE_ERROR_SIZE - 1},
+               {room + 1, VELQ_COMPILE_ERROR_SIZE - 1},
+               {5000, VELQ_COMPILE_ERROR_SIZE - 1},
                {3, prefix.size() + 3}};
   for (const Case &c : cases) {
     VELQ_CompileState state;

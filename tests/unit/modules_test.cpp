@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_access.h"
 #include "program_builder.h"
 #include "velq.h"
 
@@ -95,8 +96,8 @@ TEST(Modules, TenInstructionsMergedIntoTwentyAreRelocatedIntoTheCopy) {
   EXPECT_STREQ(program->getFunction(2)->name, "helper");
   EXPECT_EQ(program->getFunction(2)->address, 27u);
 
-  ASSERT_EQ(program->getModuleCount(), 1u);
-  const VELQ_Module *record = program->getModule(0);
+  ASSERT_EQ(velq_test::moduleCountOf(program), 1u);
+  const VELQ_Module *record = velq_test::moduleOf(program, 0);
   EXPECT_STREQ(record->name, "mod");
   EXPECT_EQ(record->codeStart, 20u);
   EXPECT_EQ(record->codeCount, 10u);
@@ -111,12 +112,12 @@ TEST(Modules, ANameMergedAlreadyIgnoringCaseChangesNothing) {
   program->useModule(module.get(), "TOOLS");
   program->useModule(module.get(), "tools");
   EXPECT_EQ(program->getCodeSize(), 30u);
-  EXPECT_EQ(program->getModuleCount(), 1u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 1u);
   program->useModule(module.get(), "tools2");  // another name merges again
   EXPECT_EQ(program->getCodeSize(), 40u);
-  EXPECT_EQ(program->getModuleCount(), 2u);
-  EXPECT_EQ(program->getModule(1)->codeStart, 30u);
-  EXPECT_EQ(program->getModule(1)->functionStart, 3u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 2u);
+  EXPECT_EQ(velq_test::moduleOf(program, 1)->codeStart, 30u);
+  EXPECT_EQ(velq_test::moduleOf(program, 1)->functionStart, 3u);
   EXPECT_EQ(program->getInstruction(30)->operand.address, 34u);
 }
 
@@ -126,8 +127,8 @@ TEST(Modules, ALongNameIsRecordedCutAndStillMergesOnce) {
   std::string name(400, 'm');
   program->useModule(module.get(), name.c_str());
   program->useModule(module.get(), name.c_str());
-  ASSERT_EQ(program->getModuleCount(), 1u);
-  EXPECT_EQ(strlen(program->getModule(0)->name), 259u);
+  ASSERT_EQ(velq_test::moduleCountOf(program), 1u);
+  EXPECT_EQ(strlen(velq_test::moduleOf(program, 0)->name), 259u);
   EXPECT_EQ(program->getCodeSize(), 30u);
 }
 
@@ -141,10 +142,10 @@ TEST(Modules, AProgramCanMergeItselfAndAnEmptyModule) {
   VELQ_Program empty;
   program->useModule(&empty, "empty");
   EXPECT_EQ(program->getCodeSize(), 40u);
-  EXPECT_EQ(program->getModuleCount(), 2u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 2u);
   program->useModule(nullptr, "none");
   program->useModule(&empty, nullptr);
-  EXPECT_EQ(program->getModuleCount(), 2u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 2u);
 }
 
 // A library that holds module10 as "mod", and an environment that uses it.
@@ -168,7 +169,7 @@ TEST(Modules, ARunMergesFromTheLibraryAndRestoresTheProgramAfterwards) {
     EXPECT_EQ(out.result, "42");
     EXPECT_EQ(program->getCodeSize(), 20u);
     EXPECT_EQ(program->getFunctionCount(), 1u);
-    EXPECT_EQ(program->getModuleCount(), 0u);
+    EXPECT_EQ(velq_test::moduleCountOf(program), 0u);
   }
   EXPECT_EQ(library.findScript("mod")->getCodeSize(), 10u);
 }
@@ -192,7 +193,7 @@ TEST(Modules, AModuleThatCannotBeFoundStopsTheRunWithError16) {
   EXPECT_EQ(out.error, "Error 16 in line 0: Requested module not found or cannot be loaded");
   EXPECT_EQ(program->getCodeSize(), 20u);  // the module merged before is dropped
   EXPECT_EQ(program->getFunctionCount(), 1u);
-  EXPECT_EQ(program->getModuleCount(), 0u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 0u);
 
   // Without a library the lookup goes to files only.
   ProgramPtr alone = user20();
@@ -236,12 +237,12 @@ TEST(Modules, AModuleFileNameIsCutTo259Characters) {
   ProgramPtr program = user20();
   EXPECT_EQ(env.useModule(program.get(), exact.c_str()), 1);
   EXPECT_EQ(env.useModule(program.get(), longer.c_str()), 1);
-  EXPECT_EQ(program->getModuleCount(), 2u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 2u);
   EXPECT_EQ(env.useModule(program.get(), "broken"), 0);
   EXPECT_EQ(env.useModule(program.get(), "absent"), 0);
   EXPECT_EQ(env.useModule(program.get(), nullptr), 0);
   EXPECT_EQ(env.useModule(nullptr, "absent"), 0);
-  EXPECT_EQ(program->getModuleCount(), 2u);
+  EXPECT_EQ(velq_test::moduleCountOf(program), 2u);
 
   unlink("broken.velq");
   unlink(cutFile.c_str());

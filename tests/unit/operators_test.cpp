@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "vm/program_internals.h"
 #include "program_builder.h"
 #include "velq.h"
-#include "vm/promotion.h"
+#include "values/promotion.h"
 
 using namespace velq_test;
 
@@ -63,7 +64,6 @@ class HandlerProbe : public VELQ_Program {
   }
   using VELQ_Program::doBinaryOperation;
   using VELQ_Program::doUnaryOperation;
-  using VELQ_Program::doVariableStep;
 
   void push(VELQ_Value *value) { dataStack->push(value); }
   VELQ_Value *top() { return static_cast<VELQ_Value *>(dataStack->peek()); }
@@ -80,32 +80,29 @@ TEST(PromotionTest, IntegerPairsFollowTheTable) {
       {DTYPE_INT32, DTYPE_INT64, DTYPE_UINT32, DTYPE_UINT64},
       {DTYPE_INT64, DTYPE_INT64, DTYPE_UINT64, DTYPE_UINT64},
   };
-  for (int opCode : {OP_ADD, OP_REM, OP_LT, OP_BITAND, OP_LSHIFT, OP_CASE})
+  for (VELQ_Promotion rule : {VELQ_PROMOTE_ANY, VELQ_PROMOTE_INTEGERS})
     for (int l = 0; l < 4; l++)
       for (int r = 0; r < 4; r++)
-        EXPECT_EQ(VELQ_PromoteTypes(types[l], types[r], opCode), expected[l][r])
-            << VELQ_TypeName(types[l]) << " " << VELQ_TypeName(types[r]) << " op " << opCode;
+        EXPECT_EQ(VELQ_CommonType(types[l], types[r], rule), expected[l][r])
+            << VELQ_TypeName(types[l]) << " " << VELQ_TypeName(types[r]) << " rule " << rule;
 }
 
 TEST(PromotionTest, RealsAndDivision) {
   const int numbers[] = {DTYPE_REAL, DTYPE_INT32, DTYPE_INT64, DTYPE_UINT32, DTYPE_UINT64};
   for (int l : numbers)
     for (int r : numbers) {
-      EXPECT_EQ(VELQ_PromoteTypes(l, r, OP_DIV), DTYPE_REAL) << l << " " << r;
+      EXPECT_EQ(VELQ_CommonType(l, r, VELQ_PROMOTE_TO_REAL), DTYPE_REAL) << l << " " << r;
       if (l != DTYPE_REAL && r != DTYPE_REAL) continue;
-      for (int opCode : {OP_REM, OP_BITAND, OP_BITOR, OP_BITXOR, OP_LSHIFT, OP_RSHIFT})
-        EXPECT_EQ(VELQ_PromoteTypes(l, r, opCode), DTYPE_NULL) << l << " " << r << " " << opCode;
-      for (int opCode :
-           {OP_ADD, OP_SUB, OP_MUL, OP_EQ, OP_NE, OP_LT, OP_GE, OP_AND, OP_OR, OP_CASE})
-        EXPECT_EQ(VELQ_PromoteTypes(l, r, opCode), DTYPE_REAL) << l << " " << r << " " << opCode;
+      EXPECT_EQ(VELQ_CommonType(l, r, VELQ_PROMOTE_INTEGERS), DTYPE_NULL) << l << " " << r;
+      EXPECT_EQ(VELQ_CommonType(l, r, VELQ_PROMOTE_ANY), DTYPE_REAL) << l << " " << r;
     }
 }
 
 TEST(PromotionTest, NonNumbersHaveNoCommonType) {
   for (int other :
        {(int)DTYPE_NULL, (int)DTYPE_OBJECT, (int)DTYPE_ARRAY, (int)DTYPE_STRING, 9, -1}) {
-    EXPECT_EQ(VELQ_PromoteTypes(other, DTYPE_INT32, OP_ADD), DTYPE_NULL) << other;
-    EXPECT_EQ(VELQ_PromoteTypes(DTYPE_REAL, other, OP_DIV), DTYPE_NULL) << other;
+    EXPECT_EQ(VELQ_CommonType(other, DTYPE_INT32, VELQ_PROMOTE_ANY), DTYPE_NULL) << other;
+    EXPECT_EQ(VELQ_CommonType(DTYPE_REAL, other, VELQ_PROMOTE_TO_REAL), DTYPE_NULL) << other;
   }
 }
 
@@ -419,7 +416,7 @@ TEST(VariableStepTest, NonNumbersAreRefused) {
 
 TEST(VariableStepTest, AnUnknownNameIsCreatedAsANullLocal) {
   HandlerProbe probe;
-  probe.doVariableStep(OP_INC, "y");
+  VELQ_ProgramInternals::doVariableStep(probe, OP_INC, "y");
   EXPECT_STREQ(probe.getErrorText(), "Error 4 in line 0: Bad arithmetic conversion");
   EXPECT_EQ(probe.depth(), 0);
   VELQ_Variable *y = probe.localSystem()->find("y");

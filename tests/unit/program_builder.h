@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "velq.h"
+#include "vm/opcodes.h"
 
 namespace velq_test {
 
@@ -135,7 +136,7 @@ inline VELQ_Value *makeConstant(const Op &op) {
 inline VELQ_Instruction *makeInstruction(const Op &op) {
   int line = op.line;
   unsigned long address = op.arg == Op::UINT64 ? (unsigned long)op.u : (unsigned long)op.n;
-  switch (VELQ_OperandKindOf(op.opCode)) {
+  switch (velqOperandKind(op.opCode)) {
     case VELQ_OPERAND_VALUE:
       return new VELQ_Instruction(line, op.opCode, makeConstant(op));
     case VELQ_OPERAND_NAME:

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "test_access.h"
 #include "velq_value.h"
 
 namespace {
@@ -252,9 +253,9 @@ TEST(ValueArith, OperationsDropTheCachedTextOfNumbersOnly) {
     for (const char *number : numbers) {
       ValuePtr v(new VELQ_Value(number));
       ValuePtr other(new VELQ_Value(v.get()));
-      ASSERT_TRUE(v->hasCachedText());
+      ASSERT_TRUE(velq_test::hasCachedText(v));
       apply(op, v.get(), other.get());
-      EXPECT_FALSE(v->hasCachedText()) << number;
+      EXPECT_FALSE(velq_test::hasCachedText(v)) << number;
     }
     for (const char *text : {"abc", "12 "}) {
       ValuePtr v(new VELQ_Value(text));
@@ -267,7 +268,7 @@ TEST(ValueArith, OperationsDropTheCachedTextOfNumbersOnly) {
     ValuePtr one(new VELQ_Value((int32_t)1));
     apply(op, null.get(), one.get());
     EXPECT_TRUE(null->isNull());
-    EXPECT_FALSE(null->hasCachedText());
+    EXPECT_FALSE(velq_test::hasCachedText(null));
   }
 
   ValuePtr real(new VELQ_Value("1.50"));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "test_access.h"
 #include "counting_class.h"
 #include "values/number_text.h"
 #include "velq_array.h"
@@ -93,7 +94,7 @@ TEST(ValueText, TextsReadAsNumbersOnlyWhenTheWholeTextIsOne) {
     } else {
       EXPECT_EQ(v->getValueAsInt64(), c.integer);
     }
-    EXPECT_TRUE(v->hasCachedText());
+    EXPECT_TRUE(velq_test::hasCachedText(v));
     EXPECT_EQ(textOf(v.get()), text);  // the text it was built from stays its text
   }
 }
@@ -136,9 +137,9 @@ TEST(ValueText, NumbersRenderOnFirstRequestAndKeepTheText) {
   for (const RenderCase &c : cases) {
     SCOPED_TRACE(c.what);
     ValuePtr v(c.make());
-    EXPECT_FALSE(v->hasCachedText());
+    EXPECT_FALSE(velq_test::hasCachedText(v));
     EXPECT_EQ(textOf(v.get()), c.expected);
-    EXPECT_EQ(v->hasCachedText(), v->isString());
+    EXPECT_EQ(velq_test::hasCachedText(v), v->isString());
     const char *cached = v->getValueAsCString();
     EXPECT_EQ(v->getValueAsCString(), cached);  // rendered once, then cached
   }
@@ -187,7 +188,7 @@ TEST(ValueReaders, EveryTypeReadsAsEveryNumber) {
   for (const ReaderCase &c : cases) {
     SCOPED_TRACE(c.what);
     ValuePtr v(c.make());
-    bool hadText = v->hasCachedText();
+    bool hadText = velq_test::hasCachedText(v);
     EXPECT_EQ(v->getValueAsInt32(), c.int32);
     EXPECT_EQ(v->getValueAsUInt32(), c.uint32);
     EXPECT_EQ(v->getValueAsInt64(), c.int64);
@@ -197,7 +198,7 @@ TEST(ValueReaders, EveryTypeReadsAsEveryNumber) {
     } else {
       EXPECT_EQ(v->getValueAsReal(), c.real);
     }
-    EXPECT_EQ(v->hasCachedText(), hadText);  // readers never render
+    EXPECT_EQ(velq_test::hasCachedText(v), hadText);  // readers never render
   }
 }
 
@@ -354,7 +355,7 @@ TEST(ValueConvert, UnsignedSixtyFourBitRefusesRealAndStaysUntouched) {
   EXPECT_FALSE(v->convert(DTYPE_REAL));
   EXPECT_EQ(v->getDataType(), DTYPE_UINT64);
   EXPECT_EQ(v->getValueAsUInt64(), 9223372036854775808u);
-  EXPECT_TRUE(v->hasCachedText());
+  EXPECT_TRUE(velq_test::hasCachedText(v));
   EXPECT_EQ(v->getValueAsReal(), 9223372036854775808.0);
 }
 
@@ -375,9 +376,9 @@ TEST(ValueConvert, ObjectsAndArraysCountAsStringsAndBecomeZeroNumbers) {
   ValuePtr arrayValue(new VELQ_Value(array));
   EXPECT_TRUE(arrayValue->convert(DTYPE_STRING));
   EXPECT_EQ(arrayValue->getValueAsArray(), array);
-  EXPECT_EQ(array->getRefCount(), 2);
+  EXPECT_EQ(velq_test::refCountOf(array), 2);
   EXPECT_TRUE(arrayValue->convert(DTYPE_REAL));
-  EXPECT_EQ(array->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(array), 1);
   EXPECT_EQ(arrayValue->getValueAsReal(), 0.0);
 }
 
@@ -395,7 +396,7 @@ TEST(ValueConvert, NullConvertedToStringReadsAsTheEmptyText) {
 TEST(ValueCopy, CopiesNumbersAndTextsIndependently) {
   ValuePtr fromNull(new VELQ_Value(static_cast<const VELQ_Value *>(nullptr)));
   EXPECT_TRUE(fromNull->isNull());
-  EXPECT_FALSE(fromNull->hasCachedText());
+  EXPECT_FALSE(velq_test::hasCachedText(fromNull));
 
   const char bytes[] = {'a', '\0', 'b', '\0', 'c'};
   ValuePtr text(new VELQ_Value(bytes, sizeof bytes));
@@ -413,7 +414,7 @@ TEST(ValueCopy, CopiesNumbersAndTextsIndependently) {
 
   ValuePtr rendered(new VELQ_Value(2.5));
   ValuePtr renderedCopy(new VELQ_Value(rendered.get()));
-  EXPECT_FALSE(renderedCopy->hasCachedText());  // nothing cached, nothing copied
+  EXPECT_FALSE(velq_test::hasCachedText(renderedCopy));  // nothing cached, nothing copied
   EXPECT_EQ(renderedCopy->getValueAsReal(), 2.5);
 }
 
@@ -444,12 +445,12 @@ TEST(ValueCopy, ArrayCopiesShareTheArrayByReference) {
   VELQ_Array *array = new VELQ_Array();
   array->set(1, newProbe(&klass, &element));
   VELQ_Value *first = new VELQ_Value(array);
-  EXPECT_EQ(array->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(array), 1);
   VELQ_Value *second = new VELQ_Value(first);
   EXPECT_EQ(second->getValueAsArray(), array);
-  EXPECT_EQ(array->getRefCount(), 2);
+  EXPECT_EQ(velq_test::refCountOf(array), 2);
   delete first;
-  EXPECT_EQ(array->getRefCount(), 1);
+  EXPECT_EQ(velq_test::refCountOf(array), 1);
   EXPECT_EQ(klass.deletions, 0);
   delete second;  // the last reference deletes the array and its elements
   EXPECT_EQ(klass.deletionsOf(&element), 1);

@@ -3,11 +3,20 @@
 #define VELQ_BUILTINS_H
 
 #include "velq_environment.h"
+#include "velq_program.h"
 
 enum { VELQ_BUILTIN_COUNT = 30 };
 
 // The 30 built-in records, in table order.
 extern const VELQ_ExtFunction VELQ_BuiltinFunctions[VELQ_BUILTIN_COUNT];
+
+// Stores a handler's new result and returns 0; when the value could not be made for
+// lack of memory (null), returns the out-of-memory error instead.
+inline int32_t velqResult(VELQ_Value **result, VELQ_Value *value) {
+  if (!value) return VELQ_ERR_OUT_OF_MEMORY;
+  *result = value;
+  return 0;
+}
 
 #define VELQ_HANDLER(name) \
   int32_t name(int32_t argc, VELQ_Value **argv, VELQ_Value **result, VELQ_Program *program)

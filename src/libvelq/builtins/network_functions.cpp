@@ -10,11 +10,13 @@
 
 enum { UPTIME_TEXT_SIZE = 260 };  // room for any SecondsToUptime text
 
+namespace {
+
 // The IPv4 address in a value's text, in host byte order, so that the first part of
 // the dotted text is the most significant byte. A text that does not parse gives all
 // ones (255.255.255.255), as the parser reports failure; so does a text holding a zero
 // byte, which the parser would otherwise read only up to that byte.
-static uint32_t addressOf(VELQ_Value *value) {
+uint32_t addressOf(VELQ_Value *value) {
   uint32_t length = 0;
   const char *text = value->getValueAsString(&length);
   if (!text) text = "";
@@ -24,19 +26,20 @@ static uint32_t addressOf(VELQ_Value *value) {
 
 // The three arguments of the address tests must have a text form; they are checked in
 // order before any is parsed.
-static int32_t parseAddresses(VELQ_Value **argv, uint32_t addresses[3]) {
+int32_t parseAddresses(VELQ_Value **argv, uint32_t addresses[3]) {
   for (int i = 0; i < 3; i++)
     if (!argv[i]->isString()) return VELQ_ERR_NOT_STRING;
   for (int i = 0; i < 3; i++) addresses[i] = addressOf(argv[i]);
   return 0;
 }
 
+}  // namespace
+
 VELQ_HANDLER(velqAddrInRange) {
   uint32_t a[3];
   int32_t code = parseAddresses(argv, a);
   if (code != 0) return code;
-  *result = new VELQ_Value((int32_t)(a[1] <= a[0] && a[0] <= a[2]));
-  return 0;
+  return velqResult(result, new VELQ_Value((int32_t)(a[1] <= a[0] && a[0] <= a[2])));
 }
 
 VELQ_HANDLER(velqAddrInSubnet) {
@@ -44,8 +47,7 @@ VELQ_HANDLER(velqAddrInSubnet) {
   int32_t code = parseAddresses(argv, a);
   if (code != 0) return code;
   // The subnet is compared as given, not masked.
-  *result = new VELQ_Value((int32_t)((a[0] & a[2]) == a[1]));
-  return 0;
+  return velqResult(result, new VELQ_Value((int32_t)((a[0] & a[2]) == a[1])));
 }
 
 // "D days, HH:MM" with the hours right-aligned in two places; the minutes are rounded
@@ -62,6 +64,5 @@ VELQ_HANDLER(velqSecondsToUptime) {
   int length =
       snprintf(text, sizeof text, "%u days, %2u:%02u", (unsigned)(uint32_t)days, hours, minutes);
   if (length < 0) length = 0;
-  *result = new VELQ_Value(text, (uint32_t)length);
-  return 0;
+  return velqResult(result, new VELQ_Value(text, (uint32_t)length));
 }

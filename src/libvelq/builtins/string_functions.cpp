@@ -6,10 +6,11 @@
 // result built from text goes through the counted text constructor, so a result that
 // reads as a number is that number, with its text kept.
 #include <ctype.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "builtins.h"
+#include "runtime/memory.h"
+#include "values/value_internals.h"
 #include "velq_program.h"
 #include "velq_value.h"
 
@@ -18,8 +19,10 @@ enum {
   SHORT_NEEDLE_TABLE = 64  // rindex needles up to this length use a table on the stack
 };
 
+namespace {
+
 // The text form of a value with a text form; the empty text when it has none.
-static const char *textOf(VELQ_Value *value, uint32_t *length) {
+const char *textOf(VELQ_Value *value, uint32_t *length) {
   const char *text = value->getValueAsString(length);
   if (!text) {
     *length = 0;
@@ -28,10 +31,10 @@ static const char *textOf(VELQ_Value *value, uint32_t *length) {
   return text;
 }
 
-static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The result of the trimming functions: the text without leading and/or trailing blanks.
-static int32_t trimmed(VELQ_Value *argument, bool leading, bool trailing, VELQ_Value **result) {
+int32_t trimmed(VELQ_Value *argument, bool leading, bool trailing, VELQ_Value **result) {
   uint32_t length;
   const char *text = textOf(argument, &length);
   uint32_t begin = 0, end = length;
@@ -39,23 +42,21 @@ static int32_t trimmed(VELQ_Value *argument, bool leading, bool trailing, VELQ_V
     while (begin < end && isBlank(text[begin])) begin++;
   if (trailing)
     while (end > begin && isBlank(text[end - 1])) end--;
-  *result = new VELQ_Value(text + begin, end - begin);
-  return 0;
+  return velqResult(result, new VELQ_Value(text + begin, end - begin));
 }
 
 // upper and lower: a copy of the argument whose text alone is changed in place, so that
 // the copy keeps its type and number (the upper-case of the text 0x1f is still the
 // int32 31).
-static int32_t changedCase(VELQ_Value *argument, int (*change)(int), VELQ_Value **result) {
+int32_t changedCase(VELQ_Value *argument, int (*change)(int), VELQ_Value **result) {
   VELQ_Value *copy = new VELQ_Value(argument);
-  copy->transformText(change);
-  *result = copy;
-  return 0;
+  if (copy) VELQ_ValueInternals::changeText(copy, change);
+  return velqResult(result, copy);
 }
 
 // left and right: exactly n bytes, the text's first (left) or last (right) bytes and
 // pad characters to make up the length, after the text (left) or before it (right).
-static int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value **result) {
+int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value **result) {
   if (argc != 2 && argc != 3) return VELQ_ERR_ARGUMENT_COUNT;
   if (!argv[1]->isInteger()) return VELQ_ERR_NOT_WHOLE;
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
@@ -73,11 +74,12 @@ static int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value
   uint32_t length;
   const char *text = textOf(argv[0], &length);
   if (n <= length) {  // a piece of the text, no padding
-    *result = new VELQ_Value(fromLeft ? text : text + (length - n), n);
-    return 0;
+    return velqResult(result, new VELQ_Value(fromLeft ? text : text + (length - n), n));
   }
-  char *buffer = (char *)malloc(n);
-  if (!buffer) return VELQ_ERR_INTERNAL;  // no memory for the padded text
+  // The padded text is written straight into the result's own text.
+  VELQ_Value *padded = VELQ_ValueInternals::newText(n);
+  if (!padded) return VELQ_ERR_OUT_OF_MEMORY;
+  char *buffer = VELQ_ValueInternals::writableText(padded);
   uint32_t padCount = n - length;
   if (fromLeft) {
     memcpy(buffer, text, length);
@@ -86,8 +88,8 @@ static int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value
     memset(buffer, pad, padCount);
     memcpy(buffer + padCount, text, length);
   }
-  *result = new VELQ_Value(buffer, n);
-  free(buffer);
+  VELQ_ValueInternals::textWritten(padded);
+  *result = padded;
   return 0;
 }
 
@@ -95,12 +97,12 @@ static int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value
 // haystack, or -1. Matches are found with a failure table over the reversed needle,
 // scanning the haystack backwards, so the search is linear in both lengths whatever
 // the texts hold. Falls back to trying every position if the table cannot be had.
-static int64_t findLast(const char *haystack, const char *needle, uint32_t needleLength,
+int64_t findLast(const char *haystack, const char *needle, uint32_t needleLength,
                         uint32_t last) {
   uint32_t shortTable[SHORT_NEEDLE_TABLE];
   uint32_t *failure = shortTable;
   if (needleLength > SHORT_NEEDLE_TABLE) {
-    failure = (uint32_t *)malloc(sizeof(uint32_t) * (size_t)needleLength);
+    failure = static_cast<uint32_t *>(velqAllocate(sizeof(uint32_t) * (size_t)needleLength));
     if (!failure) {
       for (int64_t p = last; p >= 0; p--)
         if (memcmp(haystack + p, needle, needleLength) == 0) return p;
@@ -128,13 +130,13 @@ static int64_t findLast(const char *haystack, const char *needle, uint32_t needl
       break;
     }
   }
-  if (failure != shortTable) free(failure);
+  if (failure != shortTable) velqRelease(failure);
   return found;
 }
 
 // index and rindex: the 1-based position of the first (forward) or last (backward)
 // occurrence of the needle, searching from an optional 1-based start; 0 when none.
-static int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **result) {
+int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **result) {
   if (argc != 2 && argc != 3) return VELQ_ERR_ARGUMENT_COUNT;
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
   if (!argv[1]->isString()) return VELQ_ERR_NOT_STRING;
@@ -169,16 +171,16 @@ static int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value 
       if (hit >= 0) position = (int32_t)hit + 1;
     }
   }
-  *result = new VELQ_Value(position);
-  return 0;
+  return velqResult(result, new VELQ_Value(position));
 }
+
+}  // namespace
 
 VELQ_HANDLER(velqLength) {
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t length;
   textOf(argv[0], &length);
-  *result = new VELQ_Value(length);
-  return 0;
+  return velqResult(result, new VELQ_Value(length));
 }
 
 VELQ_HANDLER(velqUpper) {
@@ -234,8 +236,7 @@ VELQ_HANDLER(velqSubstr) {
   } else {
     from = 0;
   }
-  *result = new VELQ_Value(text + from, taken);
-  return 0;
+  return velqResult(result, new VELQ_Value(text + from, taken));
 }
 
 VELQ_HANDLER(velqIndex) { return search(argc, argv, true, result); }
@@ -277,6 +278,5 @@ VELQ_HANDLER(velqD2x) {
   for (uint32_t i = 0; i < digitCount; i++) put(firstDigit[i]);
   if (leftAligned)
     for (uint64_t i = 0; i < padCount && length < D2X_TEXT_LIMIT; i++) put(' ');
-  *result = new VELQ_Value(text, length);
-  return 0;
+  return velqResult(result, new VELQ_Value(text, length));
 }

@@ -1,9 +1,10 @@
 // The TIME class: attribute reads of a broken-down time and the release of its record.
 #include "time_class.h"
 
-#include <stdlib.h>
 #include <string.h>
 
+#include "runtime/memory.h"
+#include "values/value_internals.h"
 #include "velq_value.h"
 
 VELQ_TmClass VELQ_TimeClass;
@@ -43,12 +44,22 @@ VELQ_Value *VELQ_TmClass::getAttr(VELQ_Object *object, const char *attr) {
 }
 
 void VELQ_TmClass::onObjectDelete(VELQ_Object *object) {
-  if (object) free(object->getData());
+  if (object) velqRelease(object->getData());
 }
 
+// Every piece is released again when a later one cannot be had: the record's data by
+// the object record (once counted, through onObjectDelete), the record by the value.
 VELQ_Value *VELQ_NewTimeValue(const struct tm *record) {
-  struct tm *copy = (struct tm *)malloc(sizeof(struct tm));
+  struct tm *copy = static_cast<struct tm *>(velqAllocate(sizeof(struct tm)));
   if (!copy) return nullptr;
   *copy = *record;
-  return new VELQ_Value(new VELQ_Object(&VELQ_TimeClass, copy));
+  VELQ_Object *object = new VELQ_Object(&VELQ_TimeClass, copy);
+  if (!object || !VELQ_ValueInternals::isCounted(object)) {
+    delete object;
+    velqRelease(copy);
+    return nullptr;
+  }
+  VELQ_Value *value = new VELQ_Value(object);
+  if (!value) delete object;
+  return value;
 }

@@ -12,11 +12,13 @@
 
 enum { STRFTIME_BUFFER_SIZE = 512 };  // strftime's text holds at most 511 characters
 
-static uint32_t currentTime() { return (uint32_t)time(nullptr); }
+namespace {
+
+uint32_t currentTime() { return (uint32_t)time(nullptr); }
 
 // Breaks a time down in the local time zone or in UTC. A time the platform cannot
 // convert gives a record of zeros and false.
-static bool breakDown(uint32_t seconds, bool local, struct tm *record) {
+bool breakDown(uint32_t seconds, bool local, struct tm *record) {
   time_t t = (time_t)seconds;
   if ((local ? localtime_r(&t, record) : gmtime_r(&t, record)) != nullptr) return true;
   memset(record, 0, sizeof *record);
@@ -24,7 +26,7 @@ static bool breakDown(uint32_t seconds, bool local, struct tm *record) {
 }
 
 // localtime and gmtime: a TIME object for the time given, or for now.
-static int32_t timeObject(int32_t argc, VELQ_Value **argv, bool local, VELQ_Value **result) {
+int32_t timeObject(int32_t argc, VELQ_Value **argv, bool local, VELQ_Value **result) {
   if (argc < 0 || argc > 1) return VELQ_ERR_ARGUMENT_COUNT;
   uint32_t seconds;
   if (argc == 1) {
@@ -35,15 +37,13 @@ static int32_t timeObject(int32_t argc, VELQ_Value **argv, bool local, VELQ_Valu
   }
   struct tm record;
   breakDown(seconds, local, &record);
-  VELQ_Value *value = VELQ_NewTimeValue(&record);
-  if (!value) return VELQ_ERR_INTERNAL;  // no memory for the record
-  *result = value;
-  return 0;
+  return velqResult(result, VELQ_NewTimeValue(&record));
 }
 
+}  // namespace
+
 VELQ_HANDLER(velqTime) {
-  *result = new VELQ_Value(currentTime());
-  return 0;
+  return velqResult(result, new VELQ_Value(currentTime()));
 }
 
 VELQ_HANDLER(velqLocaltime) { return timeObject(argc, argv, true, result); }
@@ -75,6 +75,5 @@ VELQ_HANDLER(velqStrftime) {
   struct tm record;
   if (breakDown(seconds, local, &record) && format && format[0] != '\0')
     length = strftime(text, sizeof text, format, &record);
-  *result = new VELQ_Value(text, (uint32_t)length);
-  return 0;
+  return velqResult(result, new VELQ_Value(text, (uint32_t)length));
 }

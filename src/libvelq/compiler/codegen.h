@@ -1,7 +1,8 @@
 // Code generation: what the parser's actions append to the program as each rule of
 // the grammar is recognised. There is no syntax tree; the code of a construct follows
-// the code of its parts, and forward jumps are left open (target VELQ_NO_ADDRESS)
-// until their targets are known.
+// the code of its parts. A forward jump is emitted without a target (VELQ_NO_ADDRESS);
+// the generator keeps its address as a pending jump and patches the target in once the
+// construct reaches it, as a one-pass compiler keeps its pending jumps in locals.
 //
 // Every instruction is stamped with the lexer's current line at the moment it is
 // emitted: the line of the token the parser read last.
@@ -10,10 +11,15 @@
 // keeps a symbol on its stack after handing its text or value over (mid-rule actions),
 // the generator takes it by reference and clears the caller's pointer, so that the
 // parser's clean-up after a later syntax error cannot release it a second time.
+//
+// When memory is refused the generator records "memory exhausted" (which fails the
+// compilation) and emits nothing more.
 #ifndef VELQ_CODEGEN_H
 #define VELQ_CODEGEN_H
 
 #include <stdint.h>
+
+#include "runtime/growth.h"
 
 class VELQ_CompileState;
 class VELQ_Instruction;
@@ -89,13 +95,38 @@ class VELQ_CodeGen {
   void parserError(const char *message);
 
  private:
+  // A loop or a switch being compiled. A break inside it is a NOP placeholder until the
+  // construct ends; a continue jumps to the loop's start.
+  struct Construct {
+    bool loop;
+    uint32_t start;       // a loop's first address
+    uint32_t firstBreak;  // its placeholders are breaks[firstBreak ..]
+  };
+
   void append(VELQ_Instruction *instruction);
   void emitJump(int opCode, uint32_t target);
+  // Emits a jump without a target and keeps it as the innermost pending jump.
+  void openJump(int opCode);
+  // The innermost pending jump gets the current address as its target.
+  void resolvePendingJump();
+  void openConstruct(bool loop);
+  // Ends the innermost construct: each of its break placeholders becomes a jump to the
+  // current address.
+  void closeConstruct();
+  // The switches open inside the innermost loop (all of them with everything = true):
+  // their values under test must be dropped by a continue (a return).
+  uint32_t openSwitches(bool everything) const;
   uint32_t here() const;
   void semanticError(const char *message);
+  void outOfMemory();
 
   VELQ_CompileState *state;
   VELQ_Program *program;
+  int listOpcode;  // what a name of an identifier list becomes: BIND or ARRAY
+  bool failed;     // memory was refused: nothing more is emitted
+  VELQ_GrowingList<uint32_t> pendingJumps;  // if, else, ?:, case; innermost last
+  VELQ_GrowingList<Construct> constructs;   // loops and switches; innermost last
+  VELQ_GrowingList<uint32_t> breaks;        // the open constructs' placeholders
 };
 
 #endif

@@ -13,6 +13,7 @@
 #include "compile_state.h"
 #include "grammar.hpp"
 #include "lexer.h"
+#include "runtime/memory.h"
 #include "velq_compiler.h"
 #include "velq_program.h"
 
@@ -21,26 +22,50 @@
 
 enum { VELQ_LOAD_PIECE = 16384 };  // bytes per read of VELQLoadFile
 
+namespace {
+
+const char MEMORY_EXHAUSTED[] = "memory exhausted";
+
+}  // namespace
+
 // Parses source into a new program. A compilation that recorded any error fails,
 // even where the parse itself accepted: a "break" or "continue" outside a loop, a
-// duplicate function, or a bad character right after a complete script.
+// duplicate function, or a bad character right after a complete script. So does one
+// during which memory was refused ("memory exhausted", unless an error came first).
 VELQ_Program *VELQ_CompileState::compile(const char *source) {
   delete lexer;
   lexer = new VELQ_Lexer(this, source);
   VELQ_Program *program = new VELQ_Program();
+  if (!lexer || !lexer->ready() || !program || !program->getGlobals()) {
+    error(MEMORY_EXHAUSTED);
+    delete program;
+    return nullptr;
+  }
+  return parse(program);
+}
 
+// Runs the parser over the lexer into program; the program, resolved and optimized, or
+// null (with program destroyed) when the compilation failed.
+VELQ_Program *VELQ_CompileState::parse(VELQ_Program *program) {
   yyscan_t scanner;
-  if (velq_yylex_init_extra(lexer, &scanner) != 0) VELQ_ScannerFatal("out of memory");
+  if (!lexer->startScanner(&scanner)) {
+    error(MEMORY_EXHAUSTED);
+    delete program;
+    return nullptr;
+  }
   VELQ_CodeGen gen(this, program);
   int parsed = velq_yyparse(scanner, &gen);
   velq_yylex_destroy(scanner);
 
+  if (parsed == 0 && !errorText) {
+    program->resolveFunctions();
+    program->optimize();
+  }
+  if (parsed == 0 && !errorText && velqAllocationFailed()) error(MEMORY_EXHAUSTED);
   if (parsed != 0 || errorText) {
     delete program;
     return nullptr;
   }
-  program->resolveFunctions();
-  program->optimize();
   return program;
 }
 
@@ -65,17 +90,25 @@ void VELQ_CopyMessage(char *buffer, int size, const char *text) {
   memset(buffer + used, 0, limit - used + 1);
 }
 
+// A compilation starts with a clear note of refused allocations, so that it can tell
+// whether one of its own was refused; a failure noted before it (by the run that loads a
+// module) is kept.
 extern "C" VELQ_Program *VELQCompile(const char *source, char *errorText, int errorTextLen) {
+  VELQ_AllocationFailure before = velqAllocationFailure();
+  velqClearAllocationFailure();
   VELQ_CompileState state;
   VELQ_Program *program = state.compile(source ? source : "");
+  if (before != VELQ_ALLOCATION_OK && !velqAllocationFailed()) velqNoteAllocationFailure(before);
   if (!program && errorText && errorTextLen >= 1)
     VELQ_CopyMessage(errorText, errorTextLen, state.errorText ? state.errorText : "(null)");
   return program;
 }
 
+namespace {
+
 // Reads exactly count bytes in pieces; false on a failed read or when the file
 // ends early (it shrank after its size was taken).
-static bool readFully(int fd, char *block, size_t count) {
+bool readFully(int fd, char *block, size_t count) {
   size_t done = 0;
   while (done < count) {
     size_t piece = count - done;
@@ -88,6 +121,8 @@ static bool readFully(int fd, char *block, size_t count) {
   return true;
 }
 
+}  // namespace
+
 extern "C" char *VELQLoadFile(const char *fileName, unsigned long *fileSize) {
   if (!fileName) return nullptr;
   int fd = open(fileName, O_RDONLY | O_CLOEXEC);
@@ -99,14 +134,14 @@ extern "C" char *VELQLoadFile(const char *fileName, unsigned long *fileSize) {
     return nullptr;
   }
   size_t size = (size_t)info.st_size;
-  char *block = static_cast<char *>(malloc(size + 1));
+  char *block = static_cast<char *>(velqAllocate(size + 1));
   if (!block) {
     close(fd);
     return nullptr;
   }
   if (fileSize) *fileSize = (unsigned long)(uint32_t)size;
   if (!readFully(fd, block, size)) {
-    free(block);
+    velqRelease(block);
     close(fd);
     return nullptr;
   }

@@ -11,6 +11,15 @@
 /* The dangling "else": an "else" continues the innermost "if". */
 %expect 1
 
+%code top {
+#include "runtime/memory.h"
+
+/* The parser's stacks come from the engine's allocation path; when they cannot grow the
+   parse fails with "memory exhausted". */
+#define YYMALLOC velqAllocate
+#define YYFREE velqRelease
+}
+
 %code requires {
 #include <stdint.h>
 
@@ -102,7 +111,7 @@ static void velq_yyerror(yyscan_t scanner, VELQ_CodeGen *gen, const char *messag
 %type <instruction> SimpleStatementKeyword
 
 /* What a failed parse leaves on its stack is released here. */
-%destructor { free($$); } <text>
+%destructor { velqRelease($$); } <text>
 %destructor { delete $$; } <value>
 %destructor { delete $$; } <instruction>
 

@@ -9,27 +9,24 @@
 
 #include "compile_state.h"
 #include "grammar.hpp"
+#include "runtime/memory.h"
 #include "values/number_text.h"
 
 #define YYSTYPE VELQ_YYSTYPE
 #include "scanner.hpp"
 
-void VELQ_ScannerFatal(const char *message) {
-  fprintf(stderr, "velq: scanner: %s\n", message ? message : "out of memory");
-  exit(2);
-}
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Lexer)
 
-char *VELQ_CopyText(const char *text, size_t length) {
-  char *copy = static_cast<char *>(malloc(length + 1));
-  if (!copy) VELQ_ScannerFatal("out of memory for a token");
-  memcpy(copy, text, length);
-  copy[length] = '\0';
-  return copy;
-}
+namespace {
 
+const char MEMORY_EXHAUSTED[] = "memory exhausted";
+
+}  // namespace
+
+// The scanner scans the lexer's copy of the source, which ends in the two zero bytes the
+// scanner's buffer needs. Without memory for the copy the lexer is not ready.
 VELQ_Lexer::VELQ_Lexer(VELQ_CompileState *compileState, const char *source)
     : sourceSize(0),
-      sourcePos(0),
       sourceCode(nullptr),
       compiler(compileState),
       currentLine(1),
@@ -40,43 +37,43 @@ VELQ_Lexer::VELQ_Lexer(VELQ_CompileState *compileState, const char *source)
   size_t length = source ? strlen(source) : 0;
   // Sizes and lines are counted in signed 32 bits; a longer text is read up to the
   // size at which the line counter cannot overflow.
-  if (length > (size_t)INT32_MAX - 1) length = (size_t)INT32_MAX - 1;
-  sourceCode = VELQ_CopyText(source ? source : "", length);
+  if (length > (size_t)INT32_MAX - 2) length = (size_t)INT32_MAX - 2;
+  sourceCode = static_cast<char *>(velqAllocate(length + 2));
+  strBuffer[0] = '\0';
+  if (!sourceCode) return;
+  memcpy(sourceCode, source ? source : "", length);
+  sourceCode[length] = sourceCode[length + 1] = '\0';
   sourceSize = (int32_t)length;
   const char *end = sourceCode + length;
   for (const char *p = sourceCode; (p = static_cast<const char *>(memchr(p, '\n', end - p))); p++)
     sourceLineFeeds++;
-  strBuffer[0] = '\0';
 }
 
-VELQ_Lexer::~VELQ_Lexer() { free(sourceCode); }
+VELQ_Lexer::~VELQ_Lexer() { velqRelease(sourceCode); }
 
-int VELQ_Lexer::readInput(char *buffer, int maxSize) {
-  int count = sourceSize - sourcePos;
-  if (count > maxSize) count = maxSize;
-  if (count > VELQ_SCANNER_CHUNK) count = VELQ_SCANNER_CHUNK;
-  if (count <= 0) return 0;
-  memcpy(buffer, sourceCode + sourcePos, (size_t)count);
-  sourcePos += count;
-  return count;
-}
-
-int VELQ_Lexer::fillBuffer(char *buffer, int maxSize) {
-  int filled = 0;
-  while (filled < maxSize) {
-    int got = readInput(buffer + filled, maxSize - filled);
-    if (got == 0) break;
-    filled += got;
+bool VELQ_Lexer::startScanner(void **scanner) {
+  *scanner = nullptr;
+  if (velq_yylex_init_extra(this, scanner) != 0) return false;
+  if (setjmp(scannerSetupFailed) != 0) {
+    velq_yylex_destroy(*scanner);
+    *scanner = nullptr;
+    return false;
   }
-  return filled;
+  velq_yy_scan_buffer(sourceCode, (yy_size_t)sourceSize + 2, *scanner);
+  return true;
 }
 
 void VELQ_Lexer::error(const char *message) {
   if (compiler) compiler->error(message);
 }
 
+// A token whose text cannot be copied ends the scan with "memory exhausted".
 int VELQ_Lexer::textToken(int token, const char *text, int length, VELQ_YYSTYPE *value) {
-  value->text = VELQ_CopyText(text, (size_t)length);
+  value->text = velqCopyText(text, (size_t)length);
+  if (!value->text) {
+    error(MEMORY_EXHAUSTED);
+    return -1;
+  }
   return token;
 }
 
@@ -84,7 +81,7 @@ int VELQ_Lexer::textToken(int token, const char *text, int length, VELQ_YYSTYPE 
 // stopping at the first character that does not fit, so a suffix is ignored.
 int VELQ_Lexer::integerToken(const char *text, VELQ_YYSTYPE *value) {
   int64_t n = VELQ_ParseInt64(text, nullptr);
-  if (n >= -INT32_MAX && n <= INT32_MAX) {
+  if (VELQ_IsTextInt32(n)) {
     value->int32 = (int32_t)n;
     return T_INT32;
   }
@@ -137,8 +134,7 @@ bool VELQ_Lexer::appendByte(unsigned char byte) {
 // The value of a literal ends at its first zero byte, so a \0 escape cuts it there.
 int VELQ_Lexer::finishString(VELQ_YYSTYPE *value) {
   strBuffer[strSize] = '\0';
-  value->text = VELQ_CopyText(strBuffer, strlen(strBuffer));
-  return T_STRING;
+  return textToken(T_STRING, strBuffer, (int)strlen(strBuffer), value);
 }
 
 std::vector<VELQ_ScannedToken> VELQ_ScanTokens(const char *source, std::string *errorText) {
@@ -146,7 +142,10 @@ std::vector<VELQ_ScannedToken> VELQ_ScanTokens(const char *source, std::string *
   VELQ_CompileState state;
   state.lexer = new VELQ_Lexer(&state, source);
   yyscan_t scanner;
-  if (velq_yylex_init_extra(state.lexer, &scanner) != 0) VELQ_ScannerFatal("no scanner");
+  if (!state.lexer || !state.lexer->ready() || !state.lexer->startScanner(&scanner)) {
+    if (errorText) *errorText = MEMORY_EXHAUSTED;
+    return tokens;
+  }
   for (;;) {
     VELQ_YYSTYPE value;
     memset(&value, 0, sizeof value);
@@ -159,7 +158,7 @@ std::vector<VELQ_ScannedToken> VELQ_ScanTokens(const char *source, std::string *
       case T_COMPOUND_IDENTIFIER:
       case T_STRING:
         token.text = value.text;
-        free(value.text);
+        velqRelease(value.text);
         break;
       case T_INT32:
         token.integer = value.int32;

@@ -3,6 +3,8 @@
 #ifndef VELQ_LEXER_H
 #define VELQ_LEXER_H
 
+#include <setjmp.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -13,7 +15,6 @@ union VELQ_YYSTYPE;
 
 enum {
   VELQ_STRING_LITERAL_MAX = 8192,  // bytes of a string literal after escapes
-  VELQ_SCANNER_CHUNK = 8192,       // bytes handed to the scanner per request at most
   VELQ_INVALID_CHAR_MESSAGE_SIZE = 128
 };
 
@@ -25,16 +26,17 @@ class VELQ_Lexer {
   VELQ_Lexer(const VELQ_Lexer &) = delete;
   VELQ_Lexer &operator=(const VELQ_Lexer &) = delete;
 
-  // Copies the next piece of the source, at most maxSize (and never more than
-  // VELQ_SCANNER_CHUNK) bytes, into buffer; returns its length, 0 at the end.
-  int readInput(char *buffer, int maxSize);
+  // Lexers are allocated through the engine's path: new yields null when memory is refused.
+  static void *operator new(size_t size) noexcept;
+  static void operator delete(void *block) noexcept;
 
-  // Fills up to maxSize bytes of the scanner's buffer from readInput pieces; returns
-  // the count, 0 at the end. The scanner asks for all the free room of its buffer,
-  // which doubles while one token fills it, so a token of any length is brought in
-  // by a few refills (each of which rescans the token so far) rather than one refill
-  // per chunk, which would make scanning a long token quadratic.
-  int fillBuffer(char *buffer, int maxSize);
+  // Whether the lexer got the memory for its copy of the source.
+  bool ready() const { return sourceCode != nullptr; }
+
+  // Makes scanner (a new reentrant scanner) scan the source copy in place, so that
+  // scanning never needs more memory. False, with scanner destroyed, when memory for the
+  // scanner is refused.
+  bool startScanner(void **scanner);
 
   // Forwards a message to the compiler object, which keeps the first one only.
   void error(const char *message);
@@ -56,8 +58,7 @@ class VELQ_Lexer {
   int finishString(VELQ_YYSTYPE *value);
 
   int32_t sourceSize;
-  int32_t sourcePos;
-  char *sourceCode;
+  char *sourceCode;  // the source followed by the two zero bytes the scanner ends on
   VELQ_CompileState *compiler;
   int32_t currentLine;
   int32_t commentLevel;
@@ -71,14 +72,11 @@ class VELQ_Lexer {
   // True when a line feed follows the scanner's position: then "//" starts a line
   // comment, else it is two '/' tokens.
   bool lineFeedFollows() const { return currentLine - 1 < sourceLineFeeds; }
+
+  // Where the scanner's fatal error handler returns to while the scanner is set up (the
+  // only time it allocates): memory for it was refused.
+  jmp_buf scannerSetupFailed;
 };
-
-// A heap copy of length bytes of text with a terminating zero; a failed allocation
-// ends the process, as the scanner does when its buffers cannot grow.
-char *VELQ_CopyText(const char *text, size_t length);
-
-// Ends the process after writing message to the standard error stream.
-[[noreturn]] void VELQ_ScannerFatal(const char *message);
 
 // One token as the scanner produced it, for tests and diagnostics.
 struct VELQ_ScannedToken {

@@ -1,15 +1,19 @@
 // The script library: compiled programs under names and ids, with a mutex for its users.
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "korvat.h"
+#include "runtime/growth.h"
+#include "runtime/memory.h"
 #include "velq_library.h"
 #include "velq_program.h"
+
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Library)
 
 namespace {
 
@@ -31,41 +35,58 @@ struct LibraryMutex {
   }
 };
 
+// The mutex of every library that could not get memory for one of its own: sharing it
+// serializes those libraries' users together, which is slower but as safe.
+LibraryMutex sharedMutex;
+
 LibraryMutex *mutexOf(void *handle) { return static_cast<LibraryMutex *>(handle); }
 
-// Grows a parallel array by one entry.
-template <typename T>
-T *growByOne(T *array, uint32_t count) {
-  T *grown = static_cast<T *>(realloc(array, ((size_t)count + 1) * sizeof(T)));
-  if (!grown) abort();
-  return grown;
+LibraryMutex *newMutex() {
+  void *block = velqAllocate(sizeof(LibraryMutex));
+  return block ? ::new (block) LibraryMutex : &sharedMutex;
+}
+
+// The three parallel arrays have room for `needed` entries; false when memory is refused.
+bool reserveEntries(VELQ_Program **&programs, char **&names, uint32_t *&ids, uint32_t &capacity,
+                    size_t needed) {
+  uint32_t programRoom = capacity, nameRoom = capacity, idRoom = capacity;
+  if (!velqReserve(programs, programRoom, needed) || !velqReserve(names, nameRoom, needed) ||
+      !velqReserve(ids, idRoom, needed))
+    return false;
+  capacity = programRoom < nameRoom ? programRoom : nameRoom;
+  if (idRoom < capacity) capacity = idRoom;
+  return true;
 }
 
 }  // namespace
 
 VELQ_Library::VELQ_Library()
-    : count(0), programs(nullptr), names(nullptr), ids(nullptr), mutex(new LibraryMutex) {}
+    : count(0), programs(nullptr), names(nullptr), ids(nullptr), mutex(newMutex()), capacity(0) {}
 
 VELQ_Library::~VELQ_Library() {
   for (uint32_t i = 0; i < count; i++) {
     delete programs[i];
-    free(names[i]);
+    velqRelease(names[i]);
   }
-  free(programs);
-  free(names);
-  free(ids);
-  delete mutexOf(mutex);
+  velqRelease(programs);
+  velqRelease(names);
+  velqRelease(ids);
+  LibraryMutex *own = mutexOf(mutex);
+  if (own != &sharedMutex) {
+    own->~LibraryMutex();
+    velqRelease(own);
+  }
 }
 
 int VELQ_Library::addScript(unsigned long id, const char *name, VELQ_Program *program) {
   if (!name) return 0;
   for (uint32_t i = 0; i < count; i++)
     if (strcasecmp(names[i], name) == 0) return 0;
-  char *copy = strdup(name);
-  if (!copy) abort();
-  programs = growByOne(programs, count);
-  names = growByOne(names, count);
-  ids = growByOne(ids, count);
+  char *copy = velqCopyName(name);
+  if (!copy || !reserveEntries(programs, names, ids, capacity, (size_t)count + 1)) {
+    velqRelease(copy);
+    return 0;
+  }
   programs[count] = program;
   names[count] = copy;
   ids[count] = (uint32_t)id;
@@ -121,7 +142,7 @@ void VELQ_Library::deleteInternal(int index) {
   if (index < 0 || (uint32_t)index >= count) return;
   uint32_t i = (uint32_t)index;
   delete programs[i];
-  free(names[i]);
+  velqRelease(names[i]);
   count--;
   size_t later = count - i;
   memmove(programs + i, programs + i + 1, later * sizeof *programs);

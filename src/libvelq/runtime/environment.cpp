@@ -1,21 +1,42 @@
-// The environment of a run: the external function table, streams, library and trace hook.
-#include <stdlib.h>
+// The environment of a run: the external function table, streams, library, module
+// policy and trace hook.
 #include <string.h>
 
 #include "builtins/builtins.h"
+#include "runtime/growth.h"
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "velq_environment.h"
 
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Environment)
+
+// Without memory for its copy of the built-in table the environment starts with no
+// functions at all, and a run given it stops at once with error 29.
 VELQ_Environment::VELQ_Environment()
-    : functionCount(VELQ_BUILTIN_COUNT),
-      functions(static_cast<VELQ_ExtFunction *>(malloc(sizeof VELQ_BuiltinFunctions))),
+    : functionCount(0),
+      functions(nullptr),
       library(nullptr),
       input(nullptr),
-      output(nullptr) {
-  if (!functions) abort();
+      output(nullptr),
+      functionCapacity(0),
+      moduleFiles(true),
+      directoryCount(0),
+      directoryCapacity(0),
+      directories(nullptr),
+      outOfMemory(false) {
+  if (!velqReserve(functions, functionCapacity, VELQ_BUILTIN_COUNT)) {
+    outOfMemory = true;
+    return;
+  }
   memcpy(functions, VELQ_BuiltinFunctions, sizeof VELQ_BuiltinFunctions);
+  functionCount = VELQ_BUILTIN_COUNT;
 }
 
-VELQ_Environment::~VELQ_Environment() { free(functions); }
+VELQ_Environment::~VELQ_Environment() {
+  velqRelease(functions);
+  for (uint32_t i = 0; i < directoryCount; i++) velqRelease(directories[i]);
+  velqRelease(directories);
+}
 
 void VELQ_Environment::trace(int level, const char *text) {}
 
@@ -28,27 +49,34 @@ VELQ_ExtFunction *VELQ_Environment::findFunction(const char *name) {
 }
 
 // Appends copies of the host's records. A copied name is always terminated within its
-// 64 bytes, so that a host record whose name fills the field cannot make a lookup read
-// past it. The records may be this environment's own (a host registering some of the
-// table again, through getFunction): the growth can move them, so they are then copied
-// from where they lie afterwards, and only as far as the old table reaches.
+// VELQ_FUNCTION_NAME_SIZE bytes, so that a host record whose name fills the field cannot
+// make a lookup read past it. The records may be this environment's own (a host
+// registering some of the table again, through getFunction): the growth can move them,
+// so they are then copied from where they lie afterwards, and only as far as the old
+// table reaches.
 void VELQ_Environment::registerFunctionSet(unsigned long count, const VELQ_ExtFunction *records) {
   if (count == 0 || !records || count > UINT32_MAX - functionCount) return;
-  const uintptr_t from = (uintptr_t)records;
-  const uintptr_t start = (uintptr_t)functions;
-  const uintptr_t end = (uintptr_t)(functions + functionCount);
-  const bool own = from >= start && from < end;
-  const size_t offset = own ? (size_t)(from - start) : 0;  // in bytes
-  if (own && count > (end - from) / sizeof(VELQ_ExtFunction))
-    count = (end - from) / sizeof(VELQ_ExtFunction);
-  if (count == 0) return;
+  const bool own = velqPointsInto(records, functions, functionCount);
+  const size_t first = own ? (size_t)(records - functions) : 0;
+  if (own && count > functionCount - first) count = functionCount - first;
   size_t total = (size_t)functionCount + count;
-  VELQ_ExtFunction *grown =
-      static_cast<VELQ_ExtFunction *>(realloc(functions, total * sizeof(VELQ_ExtFunction)));
-  if (!grown) abort();
-  functions = grown;
-  const void *source = own ? (const void *)((const char *)functions + offset) : records;
+  if (!velqReserve(functions, functionCapacity, total)) {
+    outOfMemory = true;
+    return;
+  }
+  const VELQ_ExtFunction *source = own ? functions + first : records;
   memcpy(functions + functionCount, source, count * sizeof(VELQ_ExtFunction));
   for (size_t i = functionCount; i < total; i++) functions[i].name[VELQ_FUNCTION_NAME_SIZE - 1] = 0;
   functionCount = (uint32_t)total;
+}
+
+void VELQ_Environment::addModuleDirectory(const char *directory) {
+  if (!directory) return;
+  char *copy = velqCopyName(directory);
+  if (!copy || !velqReserve(directories, directoryCapacity, (size_t)directoryCount + 1)) {
+    velqRelease(copy);
+    outOfMemory = true;
+    return;
+  }
+  directories[directoryCount++] = copy;
 }

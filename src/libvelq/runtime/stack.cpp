@@ -1,23 +1,15 @@
 // The growable pointer stack shared by the machine and the compiler.
-#include <stdlib.h>
-
 #include "velq_stack.h"
 
-VELQ_Stack::VELQ_Stack()
-    : capacity(VELQ_STACK_INITIAL),
-      size(0),
-      items(static_cast<void **>(malloc(VELQ_STACK_INITIAL * sizeof(void *)))) {
-  if (!items) abort();
-}
+#include "runtime/growth.h"
+#include "runtime/memory.h"
 
-VELQ_Stack::~VELQ_Stack() { free(items); }
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Stack)
 
-// Called by push when every slot is taken: adds VELQ_STACK_GROWTH slots, keeping the
-// contents. The storage never shrinks.
-void VELQ_Stack::grow() {
-  int newCapacity = capacity + VELQ_STACK_GROWTH;
-  void **grown = static_cast<void **>(realloc(items, (size_t)newCapacity * sizeof(void *)));
-  if (!grown) abort();
-  items = grown;
-  capacity = newCapacity;
-}
+// Without memory for the first slots the stack starts with none and grows on its first push.
+VELQ_Stack::VELQ_Stack() : capacity(0), size(0), items(nullptr) { velqReserve(items, capacity, VELQ_STACK_INITIAL); }
+
+VELQ_Stack::~VELQ_Stack() { velqRelease(items); }
+
+// Called by push when every slot is taken; the storage never shrinks.
+bool VELQ_Stack::grow() { return velqReserve(items, capacity, (size_t)capacity + 1); }

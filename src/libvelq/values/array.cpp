@@ -1,13 +1,17 @@
 // The sparse array: element slots sorted by index, found by binary search.
-#include <stdlib.h>
 #include <string.h>
 
+#include "runtime/memory.h"
+#include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_value.h"
 
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Array)
+
 namespace {
 
-// Slot blocks grow by this many slots at a time.
+// Slot blocks grow by this many slots at a time; the count of slots is part of what an
+// array shows (it starts at 32, then 64, 96, ...).
 enum { ARRAY_GROWTH = 32 };
 
 // The position of the first of the size slots whose index is not below index:
@@ -28,14 +32,19 @@ int32_t lowerBound(const ArrayElement *elements, int32_t size, int32_t index) {
 
 }  // namespace
 
-VELQ_Array::VELQ_Array() : refCount(0), size(0), allocated(0), elements(nullptr) {}
+VELQ_Array::VELQ_Array()
+    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr), onCopyPath(false) {}
 
 // The copy holds exactly the source's elements, each value copied: texts are
-// duplicated, objects get records of their own, nested arrays are shared.
+// duplicated, objects get records of their own, nested arrays are shared. Without
+// memory for the slots the copy is empty; an element whose value cannot be copied is
+// kept as a null pointer.
 VELQ_Array::VELQ_Array(const VELQ_Array *source)
-    : refCount(0), size(0), allocated(0), elements(nullptr) {
+    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr), onCopyPath(false) {
   if (!source || source->size <= 0) return;
-  elements = static_cast<ArrayElement *>(malloc(sizeof(ArrayElement) * (size_t)source->size));
+  elements = static_cast<ArrayElement *>(
+      velqAllocate(sizeof(ArrayElement) * (size_t)source->size));
+  if (!elements) return;
   for (int32_t i = 0; i < source->size; i++) {
     const ArrayElement &from = source->elements[i];
     elements[i].index = from.index;
@@ -47,7 +56,7 @@ VELQ_Array::VELQ_Array(const VELQ_Array *source)
 
 VELQ_Array::~VELQ_Array() {
   for (int32_t i = 0; i < size; i++) delete elements[i].value;
-  free(elements);
+  velqRelease(elements);
 }
 
 VELQ_Value *VELQ_Array::get(int32_t index) const {
@@ -56,10 +65,18 @@ VELQ_Value *VELQ_Array::get(int32_t index) const {
   return nullptr;
 }
 
-// Stores value under index, replacing (and destroying) the value held there. A
-// new index above the last one is appended; one elsewhere moves the slots after
-// its place up by one, which keeps the slots sorted without sorting them again.
 void VELQ_Array::set(int32_t index, VELQ_Value *value) {
+  if (!VELQ_ValueInternals::store(this, index, value)) delete value;
+}
+
+// Stores value under index, replacing (and destroying) the value held there. A new
+// index above the last one is appended; one elsewhere moves the slots after its place
+// up by one, which keeps the slots sorted without sorting them again. False, with the
+// array unchanged and value still the caller's, when no slot can be had: memory is
+// refused, or every one of the 2^31 - 1 slots an array can count is taken.
+bool VELQ_ValueInternals::store(VELQ_Array *array, int32_t index, VELQ_Value *value) {
+  ArrayElement *&elements = array->elements;
+  int32_t &size = array->size;
   int32_t position = size;
   if (size > 0 && elements[size - 1].index >= index) {
     position = lowerBound(elements, size, index);
@@ -67,17 +84,18 @@ void VELQ_Array::set(int32_t index, VELQ_Value *value) {
       // Storing the pointer the slot already holds must not destroy it.
       if (elements[position].value != value) delete elements[position].value;
       elements[position].value = value;
-      return;
+      return true;
     }
   }
-  if (size == allocated) {
-    if (allocated == INT32_MAX) {  // no slot is left to number; the value is ours to drop
-      delete value;
-      return;
-    }
-    int32_t grown = allocated > INT32_MAX - ARRAY_GROWTH ? INT32_MAX : allocated + ARRAY_GROWTH;
-    elements = static_cast<ArrayElement *>(realloc(elements, sizeof(ArrayElement) * (size_t)grown));
-    allocated = grown;
+  if (size == array->allocated) {
+    if (array->allocated == INT32_MAX) return false;
+    int32_t grown =
+        array->allocated > INT32_MAX - ARRAY_GROWTH ? INT32_MAX : array->allocated + ARRAY_GROWTH;
+    ArrayElement *block = static_cast<ArrayElement *>(
+        velqReallocate(elements, sizeof(ArrayElement) * (size_t)grown));
+    if (!block) return false;
+    elements = block;
+    array->allocated = grown;
   }
   if (position < size) {
     memmove(&elements[position + 1], &elements[position],
@@ -86,4 +104,5 @@ void VELQ_Array::set(int32_t index, VELQ_Value *value) {
   elements[position].index = index;
   elements[position].value = value;
   size++;
+  return true;
 }

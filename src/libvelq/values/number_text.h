@@ -23,6 +23,11 @@
 // signed 64-bit range gives INT64_MAX or INT64_MIN.
 int64_t VELQ_ParseInt64(const char *text, const char **end);
 
+// Whether an integer read from text (a value's text or a number in a script) is an
+// int32 rather than an int64: from -2147483647 to 2147483647. The most negative int32
+// is not among them, so '-2147483648' reads as an int64.
+inline bool VELQ_IsTextInt32(int64_t n) { return n >= -2147483647 && n <= 2147483647; }
+
 // Reads an unsigned 32-bit integer as strtoul does where unsigned long has 32
 // bits: the syntax of VELQ_ParseInt64; a magnitude above 4294967295 gives
 // 4294967295 whatever the sign; otherwise a '-' sign negates modulo 2^32.

@@ -8,30 +8,102 @@
 #include <string.h>
 
 #include <mutex>
-#include <unordered_map>
 
+#include "runtime/growth.h"
+#include "runtime/memory.h"
 #include "velq_object.h"
 #include "velq_value.h"
 
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Object)
+
 namespace {
 
+// Records per data pointer: an open-addressing table keyed by the pointer, with linear
+// probing and deletion by backward shift, so that it needs no tombstones.
 struct DataRecords {
+  struct Entry {
+    const void *data;  // null: a free slot
+    uint64_t count;
+  };
   std::mutex mutex;
-  std::unordered_map<const void *, uint64_t> counts;  // records per data pointer
+  Entry *entries = nullptr;
+  uint32_t capacity = 0;  // a power of two, or 0
+  uint32_t used = 0;
+
+  uint32_t slotOf(const void *data) const {
+    uintptr_t key = (uintptr_t)data;
+    key ^= key >> 17;
+    key *= 0x9E3779B97F4A7C15u;
+    return (uint32_t)(key >> 32) & (capacity - 1);
+  }
+
+  Entry *find(const void *data) {
+    if (capacity == 0) return nullptr;
+    for (uint32_t i = slotOf(data);; i = (i + 1) & (capacity - 1)) {
+      if (entries[i].data == data) return &entries[i];
+      if (!entries[i].data) return nullptr;
+    }
+  }
+
+  // Keeps the table at most half full; false when memory is refused.
+  bool makeRoom() {
+    if ((uint64_t)(used + 1) * 2 <= capacity) return true;
+    uint32_t grown = capacity ? capacity * 2 : 64;
+    Entry *fresh = static_cast<Entry *>(velqAllocate(grown * sizeof(Entry)));
+    if (!fresh) return false;
+    memset(fresh, 0, grown * sizeof(Entry));
+    Entry *old = entries;
+    uint32_t oldCapacity = capacity;
+    entries = fresh;
+    capacity = grown;
+    for (uint32_t i = 0; i < oldCapacity; i++)
+      if (old[i].data) insertNew(old[i].data, old[i].count);
+    velqRelease(old);
+    return true;
+  }
+
+  void insertNew(const void *data, uint64_t count) {
+    uint32_t i = slotOf(data);
+    while (entries[i].data) i = (i + 1) & (capacity - 1);
+    entries[i] = {data, count};
+  }
+
+  void erase(Entry *entry) {
+    uint32_t hole = (uint32_t)(entry - entries);
+    entries[hole].data = nullptr;
+    used--;
+    // Moves back every later entry of the run whose home slot lies at or before the hole.
+    for (uint32_t i = (hole + 1) & (capacity - 1); entries[i].data; i = (i + 1) & (capacity - 1)) {
+      uint32_t home = slotOf(entries[i].data);
+      bool movable = hole <= i ? (home <= hole || home > i) : (home <= hole && home > i);
+      if (!movable) continue;
+      entries[hole] = entries[i];
+      entries[i].data = nullptr;
+      hole = i;
+    }
+  }
 };
 
-// Never destroyed, so that records destroyed during the process's exit still
-// find the table.
+// Constant-initialized and never torn down (its destructor does nothing), so that
+// records destroyed during the process's exit still find the table.
 DataRecords &dataRecords() {
-  static DataRecords *records = new DataRecords;
-  return *records;
+  static DataRecords records;
+  return records;
 }
 
-void addRecord(const void *data) {
-  if (!data) return;
+// Counts one record of data more; false when that needs memory the system refuses.
+bool addRecord(const void *data) {
+  if (!data) return true;
   DataRecords &records = dataRecords();
   std::lock_guard<std::mutex> lock(records.mutex);
-  records.counts[data]++;
+  if (DataRecords::Entry *entry = records.find(data)) {
+    entry->count++;
+    return true;
+  }
+  if (!records.makeRoom()) return false;
+  records.insertNew(data, 1);
+  records.used++;
+  return true;
 }
 
 // Counts one record of data less; true when it was the last one.
@@ -39,10 +111,9 @@ bool removeRecord(const void *data) {
   if (!data) return false;
   DataRecords &records = dataRecords();
   std::lock_guard<std::mutex> lock(records.mutex);
-  auto found = records.counts.find(data);
-  if (found == records.counts.end()) return false;
-  if (--found->second > 0) return false;
-  records.counts.erase(found);
+  DataRecords::Entry *entry = records.find(data);
+  if (!entry || --entry->count > 0) return false;
+  records.erase(entry);
   return true;
 }
 
@@ -67,17 +138,15 @@ void VELQ_Class::setName(const char *text) {
 }
 
 VELQ_Object::VELQ_Object(VELQ_Class *objectClass, void *data)
-    : objectClass(objectClass), data(data) {
-  addRecord(data);
-}
+    : objectClass(objectClass), data(data), counted(addRecord(data)) {}
 
 VELQ_Object::VELQ_Object(const VELQ_Object *source)
-    : objectClass(source ? source->objectClass : nullptr), data(source ? source->data : nullptr) {
-  addRecord(data);
-}
+    : objectClass(source ? source->objectClass : nullptr),
+      data(source ? source->data : nullptr),
+      counted(addRecord(data)) {}
 
 // The table's lock is released before the class is called, so that the class may
 // create and destroy records of its own there.
 VELQ_Object::~VELQ_Object() {
-  if (removeRecord(data) && objectClass) objectClass->onObjectDelete(this);
+  if (counted && removeRecord(data) && objectClass) objectClass->onObjectDelete(this);
 }

@@ -6,55 +6,48 @@
 // changes. Texts are read as numbers only when they are given, and numbers are
 // rendered only when their text is asked for, so the numeric readers and the type
 // queries never parse, format or allocate.
-#include <stdlib.h>
 #include <string.h>
 
-#include <vector>
-
+#include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "values/number_text.h"
+#include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_object.h"
 #include "velq_value.h"
 
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Value)
+
 namespace {
 
-// A heap copy of length bytes of text plus a terminating zero; a null text gives
-// length zero bytes. Texts are released with free.
-char *copyText(const char *text, uint32_t length) {
-  char *block = static_cast<char *>(malloc((size_t)length + 1));
-  if (text) {
-    memcpy(block, text, length);
-  } else {
-    memset(block, 0, length);
-  }
-  block[length] = '\0';
-  return block;
-}
+// The text a reader returns for a value whose text could not be given memory.
+char emptyText[1] = {0};
 
-// Arrays whose last reference went while another array of this thread was being
-// deleted; that outer deletion deletes them in turn (see deleteArray).
-thread_local std::vector<VELQ_Array *> *pendingArrays = nullptr;
+// Whether this thread is deleting arrays, and the arrays waiting to be deleted by
+// that deletion, chained through the arrays themselves (see deleteArray).
+thread_local bool deletingArrays = false;
+thread_local VELQ_Array *pendingArrays = nullptr;
 
 // Deletes an array that nothing refers to any more. Deleting an array destroys its
 // elements, and an element's nested array would be deleted from inside that, one
 // level of the machine stack per level of nesting: arrays nested a million deep
 // would overflow it. Arrays met while another deletion runs are therefore only
-// noted, and the outermost deletion deletes them one after another. An array
-// without nested arrays costs no more than the delete itself.
+// chained up, and the outermost deletion deletes them one after another. The chain
+// needs no memory of its own, so a deletion cannot fail.
 void deleteArray(VELQ_Array *array) {
-  if (pendingArrays) {
-    pendingArrays->push_back(array);
+  if (deletingArrays) {
+    VELQ_ValueInternals::chainPendingArray(array, pendingArrays);
+    pendingArrays = array;
     return;
   }
-  std::vector<VELQ_Array *> pending;
-  pendingArrays = &pending;
+  deletingArrays = true;
   delete array;
-  while (!pending.empty()) {
-    VELQ_Array *next = pending.back();
-    pending.pop_back();
+  while (pendingArrays) {
+    VELQ_Array *next = pendingArrays;
+    pendingArrays = VELQ_ValueInternals::nextPendingArray(next);
     delete next;
   }
-  pendingArrays = nullptr;
+  deletingArrays = false;
 }
 
 // Drops what a value held besides its text: deletes its object record, or gives
@@ -94,9 +87,13 @@ VELQ_Value::VELQ_Value(const VELQ_Value *source)
     value = source->value;
   }
   if (source->stringValid) {
-    stringValue = copyText(source->stringValue, source->stringLength);
-    stringLength = source->stringLength;
-    stringValid = 1;
+    stringValue = velqCopyText(source->stringValue, source->stringLength);
+    if (stringValue) {
+      stringLength = source->stringLength;
+      stringValid = 1;
+    } else if (dataType == DTYPE_STRING) {
+      dataType = DTYPE_NULL;  // no memory for the text; a number renders its text anew
+    }
   }
 }
 
@@ -136,20 +133,29 @@ VELQ_Value::VELQ_Value(double d)
   value.real = d;
 }
 
-static uint32_t textLength(const char *text) {
+namespace {
+
+uint32_t textLength(const char *text) {
   if (!text) return 0;
   size_t length = strlen(text);
   return length > UINT32_MAX ? UINT32_MAX : (uint32_t)length;
 }
 
+}  // namespace
+
 VELQ_Value::VELQ_Value(const char *text) : VELQ_Value(text, textLength(text)) {}
 
+// Without memory for the text the value is null (velqAllocate has noted the failure).
 VELQ_Value::VELQ_Value(const char *text, uint32_t length)
-    : stringLength(length),
-      stringValue(copyText(text, length)),
-      dataType(DTYPE_STRING),
-      stringValid(1),
+    : stringLength(0),
+      stringValue(velqCopyText(text, length)),
+      dataType(DTYPE_NULL),
+      stringValid(0),
       value() {
+  if (!stringValue) return;
+  stringLength = length;
+  dataType = DTYPE_STRING;
+  stringValid = 1;
   updateNumber();
 }
 
@@ -164,7 +170,7 @@ void VELQ_Value::releaseContent() {
 }
 
 void VELQ_Value::invalidateString() {
-  free(stringValue);
+  velqRelease(stringValue);
   stringValue = nullptr;
   stringLength = 0;
   stringValid = 0;
@@ -181,7 +187,7 @@ void VELQ_Value::updateNumber() {
   int64_t n = VELQ_ParseInt64(stringValue, &end);
   if ((size_t)(end - stringValue) == stringLength) {
     value.uint64 = 0;
-    if (n >= -2147483647 && n <= 2147483647) {
+    if (VELQ_IsTextInt32(n)) {
       dataType = DTYPE_INT32;
       value.int32 = (int32_t)n;
     } else {
@@ -224,20 +230,22 @@ void VELQ_Value::updateString() {
       break;
   }
   invalidateString();
-  stringValue = copyText(buffer, (uint32_t)length);
+  stringValue = velqCopyText(buffer, length);
+  if (!stringValue) return;  // no memory: the text stays unrendered
   stringLength = (uint32_t)length;
   stringValid = 1;
 }
 
+// A number whose text cannot be given memory reads as the empty text.
 const char *VELQ_Value::getValueAsCString() {
   if (dataType < DTYPE_STRING) return nullptr;
   if (!stringValid) updateString();
-  return stringValue;
+  return stringValid ? stringValue : emptyText;
 }
 
 const char *VELQ_Value::getValueAsString(uint32_t *length) {
   const char *text = getValueAsCString();
-  if (length) *length = text ? stringLength : 0;
+  if (length) *length = text && stringValid ? stringLength : 0;
   return text;
 }
 
@@ -376,18 +384,25 @@ void VELQ_Value::set(int32_t n) {
 
 // Appends length bytes to the value's text (rendering the number first if it has
 // no text) and reads the joined text as a number. A null text appends zero bytes.
-// The text may lie inside the value's own text block, which the growth may move.
+// Without memory for the joined text the value stays as it was.
 void VELQ_Value::concatenate(const char *text, uint32_t length) {
-  if (!stringValid) updateString();
+  VELQ_ValueInternals::append(this, text, length);
+}
 
-  const uintptr_t start = (uintptr_t)stringValue;
-  const uintptr_t from = (uintptr_t)text;
-  const bool ownText = text && from >= start && from <= start + stringLength;
-  const size_t offset = ownText ? (size_t)(from - start) : 0;
+// The text may lie inside the value's own text block, which the growth may move.
+bool VELQ_ValueInternals::append(VELQ_Value *value, const char *text, uint32_t length) {
+  if (!value->stringValid) value->updateString();
+  if (!value->stringValid) return false;  // no memory to render the number
+
+  uint32_t &stringLength = value->stringLength;
+  const bool ownText = text && velqPointsInto(text, value->stringValue, (size_t)stringLength + 1);
+  const size_t offset = ownText ? (size_t)(text - value->stringValue) : 0;
   // The length is 32 bits; a join that would not fit keeps what fits.
   if (length > UINT32_MAX - stringLength) length = UINT32_MAX - stringLength;
 
-  char *block = static_cast<char *>(realloc(stringValue, (size_t)stringLength + length + 1));
+  char *block = static_cast<char *>(
+      velqReallocate(value->stringValue, (size_t)stringLength + length + 1));
+  if (!block) return false;
   if (ownText) {
     memmove(block + stringLength, block + offset, length);
   } else if (text) {
@@ -395,23 +410,16 @@ void VELQ_Value::concatenate(const char *text, uint32_t length) {
   } else {
     memset(block + stringLength, 0, length);
   }
-  stringValue = block;
+  value->stringValue = block;
   stringLength += length;
-  stringValue[stringLength] = '\0';
-  stringValid = 1;
+  block[stringLength] = '\0';
 
-  VELQ_Object *object = dataType == DTYPE_OBJECT ? value.object : nullptr;
-  VELQ_Array *array = dataType == DTYPE_ARRAY ? value.array : nullptr;
-  int oldType = dataType;
-  dataType = DTYPE_STRING;
-  value.uint64 = 0;
+  VELQ_Object *object = value->dataType == DTYPE_OBJECT ? value->value.object : nullptr;
+  VELQ_Array *array = value->dataType == DTYPE_ARRAY ? value->value.array : nullptr;
+  int oldType = value->dataType;
+  value->dataType = DTYPE_STRING;
+  value->value.uint64 = 0;
   releaseHeld(oldType, object, array);
-  updateNumber();
-}
-
-void VELQ_Value::transformText(int (*change)(int)) {
-  uint32_t length = 0;
-  if (!change || !getValueAsString(&length)) return;
-  for (uint32_t i = 0; i < length; i++)
-    stringValue[i] = (char)change((unsigned char)stringValue[i]);
+  value->updateNumber();
+  return true;
 }

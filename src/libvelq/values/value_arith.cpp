@@ -135,10 +135,11 @@ VELQ_COMPARISON(GE, >=)
 
 #undef VELQ_COMPARISON
 
-// The operations that work alike on signed and unsigned bits of one width.
+// The operations that work alike on the signed and unsigned integers of one width
+// (addition, subtraction and multiplication modulo 2^n, and the bitwise ones).
 // realOp is the statement applied to a real receiver (the bitwise operations
 // leave reals as they are).
-#define VELQ_BITS_OPERATION(name, op, realOp)                 \
+#define VELQ_SIGN_BLIND_OPERATION(name, op, realOp)                 \
   void VELQ_Value::name(const VELQ_Value *other) {            \
     if (!isNumeric()) return;                                 \
     if (other) {                                              \
@@ -158,14 +159,14 @@ VELQ_COMPARISON(GE, >=)
     invalidateString();                                       \
   }
 
-VELQ_BITS_OPERATION(add, +, value.real += other->value.real)
-VELQ_BITS_OPERATION(sub, -, value.real -= other->value.real)
-VELQ_BITS_OPERATION(mul, *, value.real *= other->value.real)
-VELQ_BITS_OPERATION(bitAnd, &, (void)0)
-VELQ_BITS_OPERATION(bitOr, |, (void)0)
-VELQ_BITS_OPERATION(bitXor, ^, (void)0)
+VELQ_SIGN_BLIND_OPERATION(add, +, value.real += other->value.real)
+VELQ_SIGN_BLIND_OPERATION(sub, -, value.real -= other->value.real)
+VELQ_SIGN_BLIND_OPERATION(mul, *, value.real *= other->value.real)
+VELQ_SIGN_BLIND_OPERATION(bitAnd, &, (void)0)
+VELQ_SIGN_BLIND_OPERATION(bitOr, |, (void)0)
+VELQ_SIGN_BLIND_OPERATION(bitXor, ^, (void)0)
 
-#undef VELQ_BITS_OPERATION
+#undef VELQ_SIGN_BLIND_OPERATION
 
 // Integer division truncates toward zero. A zero divisor leaves the receiver's
 // number as it was, and the most negative number divided by -1 gives itself (the

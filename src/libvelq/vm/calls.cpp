@@ -2,7 +2,9 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "argument_names.h"
+#include "runtime/ownership.h"
+#include "vm/argument_names.h"
+#include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
 #include "velq_stack.h"
@@ -11,16 +13,26 @@
 
 // Opens a frame: the return address and the caller's locals go onto the control stack,
 // and the argc top values of the data stack move into new locals as $1 .. $argc.
-// The caller has already set nextPosition to the function's address.
+// The caller has already set the next position to the function's address.
 void VELQ_Program::callFunction(int argc) {
   if (subLevel >= VELQ_MAX_FRAMES) {
     error(VELQ_ERR_CONTROL_OVERFLOW);
     return;
   }
+  VELQ_VariableSystem *frameLocals = new VELQ_VariableSystem(false);
+  if (!frameLocals || !controlStack->push((void *)(uintptr_t)(currentPosition + 1))) {
+    delete frameLocals;
+    error(VELQ_ERR_OUT_OF_MEMORY);
+    return;
+  }
+  if (!controlStack->push(locals)) {
+    controlStack->pop();
+    delete frameLocals;
+    error(VELQ_ERR_OUT_OF_MEMORY);
+    return;
+  }
   subLevel++;
-  controlStack->push((void *)(uintptr_t)(currentPosition + 1));
-  controlStack->push(locals);
-  locals = new VELQ_VariableSystem(false);
+  locals = frameLocals;
   bindPosition = 1;
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (int n = argc; n >= 1; n--) {
@@ -29,86 +41,102 @@ void VELQ_Program::callFunction(int argc) {
       error(VELQ_ERR_STACK_UNDERFLOW);
       return;
     }
-    locals->create(VELQ_FormatArgumentName(name, n), argument);
+    if (!locals->create(VELQ_FormatArgumentName(name, n), argument)) {
+      error(VELQ_ERR_OUT_OF_MEMORY);
+      return;
+    }
   }
 }
 
-// An external function of that name first, then a script function.
-void VELQ_Program::doCallExternal(const char *name, int argc) {
-  VELQ_ExtFunction *function = environment->findFunction(name);
+// A call by name reaches an external function of that name first, then a script
+// function (the program's own, or one merged from a module for this run).
+void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name, int argc) {
+  VELQ_ExtFunction *function = program.environment->findFunction(name);
   if (!function) {
-    unsigned long address = getFunctionAddress(name);
+    unsigned long address = program.getFunctionAddress(name);
     if (address == VELQ_NO_ADDRESS) {
-      error(VELQ_ERR_FUNCTION_NOT_FOUND);
+      program.error(VELQ_ERR_FUNCTION_NOT_FOUND);
       return;
     }
-    nextPosition = (uint32_t)address;
-    callFunction(argc);
+    program.internals->nextPosition = (uint32_t)address;
+    program.callFunction(argc);
     return;
   }
+  VELQ_Stack *stack = program.dataStack;
   if (argc < 0 || (function->argCount != -1 && function->argCount != argc)) {
-    error(VELQ_ERR_ARGUMENT_COUNT);
+    program.error(VELQ_ERR_ARGUMENT_COUNT);
     return;
   }
-  if (dataStack->getSize() < argc) {
-    error(VELQ_ERR_STACK_UNDERFLOW);
+  if (stack->getSize() < argc) {
+    program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
   }
   if (!function->handler) {
-    error(VELQ_ERR_INTERNAL);
+    program.error(VELQ_ERR_INTERNAL);
     return;
   }
   VELQ_Value *value = nullptr;
-  VELQ_Value **arguments = (VELQ_Value **)dataStack->peekList(argc);
-  int32_t code = function->handler(argc, arguments, &value, this);
+  void **arguments = stack->peekList(argc);
+  int32_t code = function->handler(argc, (VELQ_Value **)arguments, &value, &program);
   // A handler that stores one of its arguments as the result hands back a value that the
   // stack still owns; it must neither be destroyed with the arguments nor be on the stack
   // twice.
-  bool resultIsArgument = false;
-  for (int i = 0; value && i < argc && !resultIsArgument; i++)
-    resultIsArgument = arguments[i] == value;
-  if (code == 0 || code == -1) {
-    if (code == 0) {
-      for (int i = 0; i < argc; i++) {
-        VELQ_Value *argument = (VELQ_Value *)dataStack->pop();
-        if (argument != value) delete argument;
-      }
-    } else if (resultIsArgument) {
-      value = new VELQ_Value(value);  // the arguments stay below the result
-    }
-    dataStack->push(value ? value : new VELQ_Value());  // a handler that stored nothing yields null
-    if (code == -1) nextPosition = codeSize;
+  bool resultIsArgument = value && velqListHolds(arguments, (size_t)argc, value);
+  if (code != 0 && code != -1) {
+    // A failing handler should store nothing; never keep what it did store.
+    if (!resultIsArgument) delete value;
+    program.error(code);
     return;
   }
-  // A failing handler should store nothing; never keep what it did store.
-  if (!resultIsArgument) delete value;
-  error(code);
+  if (code == 0) {
+    for (int i = 0; i < argc; i++) {
+      VELQ_Value *argument = (VELQ_Value *)stack->pop();
+      if (argument != value) delete argument;
+    }
+  } else if (resultIsArgument) {
+    value = new VELQ_Value(value);  // the arguments stay below the result
+    if (!value) {
+      program.error(VELQ_ERR_OUT_OF_MEMORY);
+      return;
+    }
+  }
+  if (code == -1) {
+    program.internals->endedByExit = true;
+    program.internals->nextPosition = program.codeSize;
+  }
+  // A handler that stored nothing yields null (a value that could not be made: error 29).
+  push(program, value ? value : new VELQ_Value());
 }
 
 // Binds the next positional argument ($1, $2, ...) of the current frame to a parameter.
-void VELQ_Program::doBind(const char *name) {
+void VELQ_ProgramInternals::doBind(VELQ_Program &program, const char *name) {
   if (!name) name = "";  // as for any variable access by name
   char argumentName[VELQ_ARGUMENT_NAME_SIZE];
-  VELQ_FormatArgumentName(argumentName, bindPosition);
-  bindPosition = (int32_t)((uint32_t)bindPosition + 1);
+  VELQ_FormatArgumentName(argumentName, program.bindPosition);
+  program.bindPosition = (int32_t)((uint32_t)program.bindPosition + 1);
+  VELQ_VariableSystem *locals = program.locals;
   VELQ_Variable *argument = locals->find(argumentName);
-  VELQ_Value *bound = argument ? new VELQ_Value(argument->getValue()) : new VELQ_Value();
+  VELQ_Value *bound = new VELQ_Value(argument ? argument->getValue() : nullptr);
+  if (!bound) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
+    return;
+  }
   VELQ_Variable *parameter = locals->find(name);
   if (parameter) {
     parameter->setValue(bound);
-  } else {
-    locals->create(name, bound);
+  } else if (!locals->create(name, bound)) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
   }
 }
 
 // Closes the innermost frame; with none open the run ends and the value on top is its result.
-void VELQ_Program::doReturn() {
-  if (subLevel == 0) {
-    nextPosition = codeSize;
+void VELQ_ProgramInternals::doReturn(VELQ_Program &program) {
+  if (program.subLevel == 0) {
+    program.internals->nextPosition = program.codeSize;
     return;
   }
-  subLevel--;
-  delete locals;
-  locals = (VELQ_VariableSystem *)controlStack->pop();
-  nextPosition = (uint32_t)(uintptr_t)controlStack->pop();
+  program.subLevel--;
+  delete program.locals;
+  program.locals = (VELQ_VariableSystem *)program.controlStack->pop();
+  program.internals->nextPosition = (uint32_t)(uintptr_t)program.controlStack->pop();
 }

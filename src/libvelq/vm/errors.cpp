@@ -1,14 +1,17 @@
-// Run-time error codes: their messages and the error text of a run.
+// Run-time error codes: their messages, the error text of a run and where it happened.
+#include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
+#include "runtime/memory.h"
+#include "vm/program_internals.h"
 #include "velq_program.h"
+#include "velq_stack.h"
 
 namespace {
 
 // Indexed by code; entry 0 is unused.
-const char *const errorMessages[VELQ_ERROR_CODE_COUNT + 1] = {
+const char *const errorMessages[VELQ_ERROR_CODE_LAST + 1] = {
     nullptr,
     "Data stack underflow",
     "Control stack underflow",
@@ -35,22 +38,139 @@ const char *const errorMessages[VELQ_ERROR_CODE_COUNT + 1] = {
     "Array index is not an integer",
     "Attempt to use array element access operation on non-array",
     "Cannot assign to a variable that is constant",
+    "Step limit exceeded",
+    "Time limit exceeded",
+    "Memory limit exceeded",
+    "Out of memory",
+    "Run cancelled",
 };
+
+// Copies text into a field of size bytes, cut to fit and always terminated.
+template <size_t size>
+void copyField(char (&field)[size], const char *text) {
+  size_t length = text ? strnlen(text, size - 1) : 0;
+  memcpy(field, text ? text : "", length);
+  field[length] = '\0';
+}
 
 }  // namespace
 
 const char *VELQ_ErrorMessage(int code) {
-  if (code < 1 || code > VELQ_ERROR_CODE_COUNT) return "Unknown error code";
+  if (code < 1 || code > VELQ_ERROR_CODE_LAST) return "Unknown error code";
   return errorMessages[code];
 }
 
-// Records the error with the source line of the instruction being executed, and stops
-// the run: currentPosition becomes VELQ_NO_ADDRESS, which ends the run loop.
+// Records the error with the source line of the instruction being executed, and the
+// chain of calls that led there, and stops the run: currentPosition becomes
+// VELQ_NO_ADDRESS, which ends the run loop. The text is written into the program's own
+// buffer, so that reporting an error never needs memory. Memory that the run's memory
+// budget refused, rather than the system, is reported as the budget's error.
 void VELQ_Program::error(int code) {
-  free(errorText);
+  if (code == VELQ_ERR_OUT_OF_MEMORY && velqAllocationFailure() == VELQ_BUDGET_REFUSED)
+    code = VELQ_ERR_MEMORY_LIMIT;
   int line = currentPosition < codeSize ? instructions[currentPosition]->sourceLine : 0;
-  char text[VELQ_ERROR_TEXT_SIZE];
-  snprintf(text, sizeof text, "Error %d in line %d: %s", code, line, VELQ_ErrorMessage(code));
-  errorText = strdup(text);
+  if (internals) {
+    VELQ_ProgramInternals::recordErrorFrames(*this);
+    snprintf(internals->errorBuffer, sizeof internals->errorBuffer, "Error %d in line %d: %s",
+             code, line, VELQ_ErrorMessage(code));
+    errorText = internals->errorBuffer;
+  }
   currentPosition = VELQ_NO_ADDRESS;
+}
+
+namespace {
+
+// The function whose code holds address: the record with the greatest address not above
+// it (the first such record when several share it); null when none.
+const VELQ_Function *functionAt(const VELQ_Program &program, uint32_t address) {
+  const VELQ_Function *found = nullptr;
+  for (uint32_t i = 0; i < program.getFunctionCount(); i++) {
+    const VELQ_Function *function = program.getFunction(i);
+    if (function->address <= address && (!found || function->address > found->address))
+      found = function;
+  }
+  return found;
+}
+
+}  // namespace
+
+// Frame 0 is the instruction being executed; each open frame of the control stack adds
+// the call that opened it (the instruction before its return address). A chain longer
+// than the frames kept keeps its innermost frames and its outermost one.
+void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
+  forgetErrorFrames(program);
+  if (program.currentPosition >= program.codeSize || !program.controlStack) return;
+  VELQ_ProgramInternals &state = *program.internals;
+  unsigned long depth = (unsigned long)program.subLevel + 1;
+  uint32_t kept = depth < VELQ_ERROR_FRAMES_KEPT ? (uint32_t)depth : (uint32_t)VELQ_ERROR_FRAMES_KEPT;
+  state.frames = static_cast<VELQ_StoredFrame *>(velqAllocate(kept * sizeof(VELQ_StoredFrame)));
+  state.frameViews = static_cast<VELQ_ErrorFrame *>(velqAllocate(kept * sizeof(VELQ_ErrorFrame)));
+  if (!state.frames || !state.frameViews) {
+    forgetErrorFrames(program);
+    return;
+  }
+  int stacked = program.controlStack->getSize();
+  void **control = program.controlStack->peekList(stacked);
+  for (uint32_t k = 0; k < kept; k++) {
+    // Frame k of the kept ones stands for frame `from` of the whole chain.
+    unsigned long from = (k == kept - 1) ? depth - 1 : k;
+    uint32_t address = program.currentPosition;
+    if (from > 0) {
+      // The return address of the call that opened frame from - 1, counted from the top.
+      int slot = stacked - 2 * (int)from;
+      address = slot >= 0 ? (uint32_t)(uintptr_t)control[slot] - 1 : 0;
+    }
+    VELQ_StoredFrame &frame = state.frames[k];
+    const VELQ_Instruction *instruction = program.getInstruction(address);
+    const VELQ_Function *function = functionAt(program, address);
+    copyField(frame.function, function ? function->name : "");
+    frame.module[0] = '\0';
+    frame.file = nullptr;
+    for (uint32_t m = 0; m < program.moduleCount; m++) {
+      const VELQ_Module &module = program.modules[m];
+      if (address >= module.codeStart && address - module.codeStart < module.codeCount) {
+        copyField(frame.module, module.name);
+        if (state.moduleFiles[m]) frame.file = velqCopyName(state.moduleFiles[m]);
+        break;
+      }
+    }
+    frame.line = instruction ? instruction->sourceLine : 0;
+    state.frameViews[k] = {frame.function, frame.module[0] ? frame.module : nullptr, frame.file,
+                           frame.line};
+    state.frameCount = k + 1;
+  }
+  state.callDepth = depth;
+}
+
+void VELQ_ProgramInternals::forgetErrorFrames(VELQ_Program &program) {
+  VELQ_ProgramInternals &state = *program.internals;
+  for (uint32_t i = 0; i < state.frameCount; i++) velqRelease(state.frames[i].file);
+  velqRelease(state.frames);
+  velqRelease(state.frameViews);
+  state.frames = nullptr;
+  state.frameViews = nullptr;
+  state.frameCount = 0;
+  state.callDepth = 0;
+}
+
+uint32_t VELQ_Program::getErrorFrameCount() const { return internals ? internals->frameCount : 0; }
+
+const VELQ_ErrorFrame *VELQ_Program::getErrorFrame(uint32_t i) const {
+  return internals && i < internals->frameCount ? &internals->frameViews[i] : nullptr;
+}
+
+unsigned long VELQ_Program::getErrorCallDepth() const {
+  return internals ? internals->callDepth : 0;
+}
+
+const char *VELQ_Program::getModuleFailure() const {
+  return internals ? internals->moduleFailure : "";
+}
+
+void VELQ_ProgramInternals::noteModuleFailure(VELQ_Program &program, const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vsnprintf(program.internals->moduleFailure, sizeof program.internals->moduleFailure, format,
+            arguments);
+  va_end(arguments);
 }

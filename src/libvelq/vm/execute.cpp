@@ -2,34 +2,39 @@
 // and print instructions.
 #include <stdio.h>
 
+#include "values/deep_copy.h"
+#include "vm/opcodes.h"
+#include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
 #include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
-// Executes the instruction at currentPosition, then moves to nextPosition.
+// Executes the instruction at currentPosition, then moves to the next position.
 //
 // The rule every handler follows when it raises an error: call error(code), destroy
 // the values it has already popped (nothing popped is pushed back), and return at once.
 // error() has then set currentPosition to VELQ_NO_ADDRESS, so this step does not move
-// on and the run loop stops; run() cleans up whatever is left on the stacks.
+// on and the run loop stops; run() cleans up whatever is left on the stacks. A value a
+// handler makes goes onto the stack through push(), which turns a value that could not
+// be made (memory refused) into error 29 the same way.
 void VELQ_Program::execute() {
   VELQ_Instruction *instruction = instructions[currentPosition];
+  uint32_t &nextPosition = internals->nextPosition;
   nextPosition = currentPosition + 1;
+  int opCode = instruction->opCode;
 
-  switch (instruction->opCode) {
-    case OP_NOP:
-      break;
-
+  switch (opCode) {
     case OP_PUSH_CONST: {
       VELQ_Value *constant = instruction->operand.value;
-      dataStack->push(constant ? new VELQ_Value(constant) : new VELQ_Value());
+      VELQ_ProgramInternals::push(*this, new VELQ_Value(constant));  // null: a null value
       break;
     }
 
     case OP_PUSH_VAR:
-      dataStack->push(new VELQ_Value(findOrCreateVariable(instruction->operand.name)->getValue()));
+      VELQ_ProgramInternals::push(
+          *this, new VELQ_Value(findOrCreateVariable(instruction->operand.name)->getValue()));
       break;
 
     case OP_POP: {
@@ -50,7 +55,12 @@ void VELQ_Program::execute() {
         error(VELQ_ERR_STACK_UNDERFLOW);
         break;
       }
-      variable->setValue(copyForStore(top));
+      VELQ_Value *stored = velqStoredCopy(top);
+      if (!stored) {
+        error(VELQ_ERR_OUT_OF_MEMORY);
+        break;
+      }
+      variable->setValue(stored);
       break;
     }
 
@@ -67,7 +77,7 @@ void VELQ_Program::execute() {
       }
       if (condition->getDataType() <= DTYPE_STRING) {
         error(VELQ_ERR_CONDITION_NOT_NUMBER);
-      } else if (instruction->opCode == OP_JZ ? condition->isZero() : condition->isNonZero()) {
+      } else if (opCode == OP_JZ ? condition->isZero() : condition->isNonZero()) {
         nextPosition = instruction->operand.address;
       }
       delete condition;
@@ -79,11 +89,12 @@ void VELQ_Program::execute() {
         error(VELQ_ERR_STACK_UNDERFLOW);
         break;
       }
+      internals->endedByExit = true;
       nextPosition = codeSize;
       break;
 
     case OP_PRINT:
-      doPrint();
+      VELQ_ProgramInternals::doPrint(*this);
       break;
 
     case OP_CALL:
@@ -91,95 +102,77 @@ void VELQ_Program::execute() {
       callFunction(instruction->intOperand);
       break;
     case OP_CALL_EXT:
-      doCallExternal(instruction->operand.name, instruction->intOperand);
+      VELQ_ProgramInternals::doCallByName(*this, instruction->operand.name,
+                                          instruction->intOperand);
       break;
     case OP_BIND:
-      doBind(instruction->operand.name);
+      VELQ_ProgramInternals::doBind(*this, instruction->operand.name);
       break;
     case OP_RET:
-      doReturn();
+      VELQ_ProgramInternals::doReturn(*this);
       break;
     case OP_NRET:
-      dataStack->push(new VELQ_Value());
-      doReturn();
-      break;
-
-    case OP_ADD:
-    case OP_SUB:
-    case OP_MUL:
-    case OP_DIV:
-    case OP_REM:
-    case OP_EQ:
-    case OP_NE:
-    case OP_LT:
-    case OP_LE:
-    case OP_GT:
-    case OP_GE:
-    case OP_BITAND:
-    case OP_BITOR:
-    case OP_BITXOR:
-    case OP_AND:
-    case OP_OR:
-    case OP_LSHIFT:
-    case OP_RSHIFT:
-    case OP_CONCAT:
-    case OP_LIKE:
-    case OP_ILIKE:
-    case OP_MATCH:
-    case OP_IMATCH:
-    case OP_CASE:
-      doBinaryOperation(instruction->opCode);
-      break;
-
-    case OP_NEG:
-    case OP_NOT:
-    case OP_BITNOT:
-      doUnaryOperation(instruction->opCode);
+      if (VELQ_ProgramInternals::push(*this, new VELQ_Value())) VELQ_ProgramInternals::doReturn(*this);
       break;
 
     case OP_CAST:
-      doCast(instruction->intOperand);
-      break;
-
-    case OP_INC:
-    case OP_DEC:
-    case OP_INCP:
-    case OP_DECP:
-      doVariableStep(instruction->opCode, instruction->operand.name);
+      VELQ_ProgramInternals::doCast(*this, instruction->intOperand);
       break;
 
     case OP_ARRAY:
-      doArrayDeclare(instruction->operand.name);
+      VELQ_ProgramInternals::doArrayDeclare(*this, instruction->operand.name);
       break;
     case OP_EGET:
-      doElementGet();
+      VELQ_ProgramInternals::doElementGet(*this);
       break;
     case OP_ESET:
-      doElementSet();
+      VELQ_ProgramInternals::doElementSet(*this);
       break;
     case OP_AGET:
-      doAttributeGet(instruction->operand.name);
+      VELQ_ProgramInternals::doAttributeGet(*this, instruction->operand.name);
       break;
     case OP_ASET:
-      doAttributeSet(instruction->operand.name);
+      VELQ_ProgramInternals::doAttributeSet(*this, instruction->operand.name);
       break;
 
     default:
-      break;  // an opcode outside the set does nothing
+      // The operators, carried out by their family as the instruction list gives it.
+      // NOP and an opcode outside the set are of no family and do nothing.
+      switch (velqOperatorFamily(opCode)) {
+        case VELQ_FAMILY_OTHER:
+          break;
+        case VELQ_FAMILY_UNARY:
+          doUnaryOperation(opCode);
+          break;
+        case VELQ_FAMILY_STEP:
+          VELQ_ProgramInternals::doVariableStep(*this, opCode, instruction->operand.name);
+          break;
+        default:
+          doBinaryOperation(opCode);
+          break;
+      }
+      break;
   }
 
   if (currentPosition != VELQ_NO_ADDRESS) currentPosition = nextPosition;
 }
 
+bool VELQ_ProgramInternals::push(VELQ_Program &program, VELQ_Value *value) {
+  if (value && program.dataStack->push(value)) return true;
+  delete value;
+  program.error(VELQ_ERR_OUT_OF_MEMORY);
+  return false;
+}
+
 // Writes the exact bytes of the value's text (zero bytes included), or "(null)" for a
 // value without text; nothing without an output stream.
-void VELQ_Program::doPrint() {
-  VELQ_Value *value = (VELQ_Value *)dataStack->pop();
+void VELQ_ProgramInternals::doPrint(VELQ_Program &program) {
+  VELQ_Value *value = (VELQ_Value *)program.dataStack->pop();
   if (!value) {
-    error(VELQ_ERR_STACK_UNDERFLOW);
+    program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
   }
-  FILE *out = environment->getStdOut();
+  FILE *out = program.environment->getStdOut();
   if (out) {
     uint32_t length = 0;
     const char *text =

@@ -1,31 +1,20 @@
-// The instruction table and the instruction record: construction, copy and release by operand kind.
-#include <stdlib.h>
+// The instruction table and the instruction record: construction, copy and release by
+// operand kind.
 #include <string.h>
 
+#include "runtime/memory.h"
+#include "vm/opcodes.h"
 #include "velq_instruction.h"
 #include "velq_value.h"
 
+VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Instruction)
+
 const VELQ_OpCodeInfo VELQ_OpCodeTable[VELQ_OPCODE_COUNT] = {
-#define VELQ_OPCODE_INFO(name, mnemonic, kind) {mnemonic, VELQ_OPERAND_##kind},
+#define VELQ_OPCODE_INFO(name, mnemonic, kind, family) \
+  {mnemonic, VELQ_OPERAND_##kind, VELQ_FAMILY_##family},
     VELQ_OPCODES(VELQ_OPCODE_INFO)
 #undef VELQ_OPCODE_INFO
 };
-
-namespace {
-
-bool ownsName(int opCode) {
-  VELQ_OperandKind kind = VELQ_OperandKindOf(opCode);
-  return kind == VELQ_OPERAND_NAME || kind == VELQ_OPERAND_NAME_COUNT;
-}
-
-bool ownsValue(int opCode) { return VELQ_OperandKindOf(opCode) == VELQ_OPERAND_VALUE; }
-
-bool holdsAddress(int opCode) {
-  VELQ_OperandKind kind = VELQ_OperandKindOf(opCode);
-  return kind == VELQ_OPERAND_ADDRESS || kind == VELQ_OPERAND_ADDRESS_COUNT;
-}
-
-}  // namespace
 
 // The destructor and the copy constructor treat the operand by the opcode's kind. A
 // constructor given an operand of another kind than its opcode takes (a host's mistake,
@@ -40,12 +29,12 @@ VELQ_Instruction::VELQ_Instruction(int line, int code)
 VELQ_Instruction::VELQ_Instruction(int line, int code, VELQ_Value *value)
     : opCode(code), intOperand(0), sourceLine(line) {
   operand.value = nullptr;
-  if (ownsValue(code)) {
+  if (velqOwnsValue(code)) {
     operand.value = value;
     return;
   }
   delete value;
-  if (holdsAddress(code)) operand.address = VELQ_NO_ADDRESS;
+  if (velqHoldsAddress(code)) operand.address = VELQ_NO_ADDRESS;
 }
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, char *name)
@@ -54,12 +43,12 @@ VELQ_Instruction::VELQ_Instruction(int line, int code, char *name)
 VELQ_Instruction::VELQ_Instruction(int line, int code, char *name, int count)
     : opCode(code), intOperand(count), sourceLine(line) {
   operand.value = nullptr;
-  if (ownsName(code)) {
+  if (velqOwnsName(code)) {
     operand.name = name;
     return;
   }
-  free(name);
-  if (holdsAddress(code)) operand.address = VELQ_NO_ADDRESS;
+  velqRelease(name);
+  if (velqHoldsAddress(code)) operand.address = VELQ_NO_ADDRESS;
 }
 
 // Addresses are 32-bit: the low 32 bits are kept, so (unsigned long)-1 is VELQ_NO_ADDRESS.
@@ -68,7 +57,7 @@ VELQ_Instruction::VELQ_Instruction(int line, int code, char *name, int count)
 VELQ_Instruction::VELQ_Instruction(int line, int code, unsigned long address)
     : opCode(code), intOperand(0), sourceLine(line) {
   operand.value = nullptr;
-  if (!ownsName(code) && !ownsValue(code)) operand.address = (uint32_t)address;
+  if (!velqOwnsName(code) && !velqOwnsValue(code)) operand.address = (uint32_t)address;
 }
 
 VELQ_Instruction::VELQ_Instruction(int line, int code, int value)
@@ -76,7 +65,8 @@ VELQ_Instruction::VELQ_Instruction(int line, int code, int value)
   operand.value = nullptr;
 }
 
-// A missing source gives a NOP.
+// A missing source gives a NOP. Without memory for its own copy of a name or a constant
+// the copy has none; the refused allocation is noted, which stops the run merging it.
 VELQ_Instruction::VELQ_Instruction(const VELQ_Instruction *source)
     : opCode(source ? source->opCode : OP_NOP),
       intOperand(source ? source->intOperand : 0),
@@ -84,17 +74,17 @@ VELQ_Instruction::VELQ_Instruction(const VELQ_Instruction *source)
   operand.value = nullptr;
   if (!source) return;
   operand = source->operand;
-  if (ownsName(opCode)) {
-    operand.name = source->operand.name ? strdup(source->operand.name) : nullptr;
-  } else if (ownsValue(opCode)) {
+  if (velqOwnsName(opCode)) {
+    operand.name = source->operand.name ? velqCopyName(source->operand.name) : nullptr;
+  } else if (velqOwnsValue(opCode)) {
     operand.value = source->operand.value ? new VELQ_Value(source->operand.value) : nullptr;
   }
 }
 
 VELQ_Instruction::~VELQ_Instruction() {
-  if (ownsName(opCode)) {
-    free(operand.name);
-  } else if (ownsValue(opCode)) {
+  if (velqOwnsName(opCode)) {
+    velqRelease(operand.name);
+  } else if (velqOwnsValue(opCode)) {
     delete operand.value;
   }
 }

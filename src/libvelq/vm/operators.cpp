@@ -1,56 +1,37 @@
 // Operator instructions: the two-operand operators (with the pattern operators and CASE,
 // which share their operand fetching), the one-operand operators, CAST and the variable
-// steps ++ and --.
+// steps ++ and --. What an operator accepts follows from its family in the instruction
+// list (vm/opcodes.h).
 #include <string.h>
 
 #include "korvat.h"
-#include "promotion.h"
+#include "values/promotion.h"
+#include "values/value_internals.h"
+#include "vm/opcodes.h"
+#include "vm/program_internals.h"
 #include "velq_program.h"
 #include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
-int VELQ_PromoteTypes(int leftType, int rightType, int opCode) {
-  if (leftType < DTYPE_REAL || leftType > DTYPE_UINT64 || rightType < DTYPE_REAL ||
-      rightType > DTYPE_UINT64)
-    return DTYPE_NULL;
-  // Division is always carried out in reals, so 7 / 2 is 3.5.
-  if (opCode == OP_DIV) return DTYPE_REAL;
-  if (leftType == DTYPE_REAL || rightType == DTYPE_REAL) {
-    switch (opCode) {
-      case OP_REM:
-      case OP_BITAND:
-      case OP_BITOR:
-      case OP_BITXOR:
-      case OP_LSHIFT:
-      case OP_RSHIFT:
-        return DTYPE_NULL;
-      default:
-        return DTYPE_REAL;
-    }
-  }
-  // Two integers. When only one of them is unsigned it counts as the signed type of its
-  // width; the greater code then wins (int32 < int64 < uint32 < uint64).
-  bool leftUnsigned = leftType >= DTYPE_UINT32;
-  bool rightUnsigned = rightType >= DTYPE_UINT32;
-  if (leftUnsigned != rightUnsigned) {
-    const int toSigned = DTYPE_UINT32 - DTYPE_INT32;
-    if (leftUnsigned) leftType -= toSigned;
-    if (rightUnsigned) rightType -= toSigned;
-  }
-  return leftType > rightType ? leftType : rightType;
-}
-
 namespace {
 
-bool isPatternOperator(int opCode) {
-  return opCode == OP_LIKE || opCode == OP_ILIKE || opCode == OP_MATCH || opCode == OP_IMATCH;
+// How the numbers of an operator's family are brought to one type.
+VELQ_Promotion promotionOf(VELQ_OperatorFamily family) {
+  switch (family) {
+    case VELQ_FAMILY_DIVISION:
+      return VELQ_PROMOTE_TO_REAL;
+    case VELQ_FAMILY_INTEGER:
+      return VELQ_PROMOTE_INTEGERS;
+    default:
+      return VELQ_PROMOTE_ANY;
+  }
 }
 
-// Converts both numbers in place to their common type for the operator. Returns 0 or the
+// Converts both numbers in place to their common type under the rule. Returns 0 or the
 // error code.
-int promoteOperands(int opCode, VELQ_Value *left, VELQ_Value *right) {
-  int type = VELQ_PromoteTypes(left->getDataType(), right->getDataType(), opCode);
+int promoteOperands(VELQ_Promotion rule, VELQ_Value *left, VELQ_Value *right) {
+  int type = VELQ_CommonType(left->getDataType(), right->getDataType(), rule);
   if (type == DTYPE_NULL) return VELQ_ERR_REAL_OPERATION;
   if (!left->convert(type) || !right->convert(type)) return VELQ_ERR_TYPE_CAST;
   return 0;
@@ -70,7 +51,7 @@ bool textsEqual(VELQ_Value *left, VELQ_Value *right) {
 // left := left op right for two numbers; comparisons and logic leave int32 1 or 0 in left.
 // Returns 0 or the error code.
 int numericOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
-  int code = promoteOperands(opCode, left, right);
+  int code = promoteOperands(promotionOf(velqOperatorFamily(opCode)), left, right);
   if (code != 0) return code;
   switch (opCode) {
     case OP_ADD:
@@ -135,39 +116,28 @@ int numericOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
   return 0;
 }
 
-// left := left op right when an operand is not a number, or for concatenation. Strings are
-// only compared for equality and joined. Returns 0 or the error code.
+// left := left op right when an operand is not a number, or for concatenation. Texts are
+// only compared for equality and joined; every other operator refuses them. Returns 0 or
+// the error code.
 int textOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
-  switch (opCode) {
-    case OP_EQ:
-      left->set(textsEqual(left, right) ? 1 : 0);
+  switch (velqOperatorFamily(opCode)) {
+    case VELQ_FAMILY_EQUALITY: {
+      bool equal = textsEqual(left, right);
+      left->set(opCode == OP_EQ ? equal : !equal);
       return 0;
-    case OP_NE:
-      left->set(textsEqual(left, right) ? 0 : 1);
-      return 0;
-    case OP_CONCAT: {
+    }
+    case VELQ_FAMILY_CONCAT: {
       if (left->isObject() || right->isObject()) return VELQ_ERR_OBJECT_OPERATION;
       uint32_t length = 0;
       const char *text = right->getValueAsString(&length);
-      left->concatenate(text ? text : "", length);
-      return 0;
+      return VELQ_ValueInternals::append(left, text ? text : "", length) ? 0
+                                                                          : VELQ_ERR_OUT_OF_MEMORY;
     }
-    case OP_ADD:
-    case OP_SUB:
-    case OP_MUL:
-    case OP_DIV:
-    case OP_REM:
-    case OP_LT:
-    case OP_LE:
-    case OP_GT:
-    case OP_GE:
-    case OP_BITAND:
-    case OP_BITOR:
-    case OP_BITXOR:
-    case OP_AND:
-    case OP_OR:
-    case OP_LSHIFT:
-    case OP_RSHIFT:
+    case VELQ_FAMILY_ARITHMETIC:
+    case VELQ_FAMILY_DIVISION:
+    case VELQ_FAMILY_INTEGER:
+    case VELQ_FAMILY_ORDER:
+    case VELQ_FAMILY_LOGICAL:
       return VELQ_ERR_BAD_ARITHMETIC;
     default:
       return VELQ_ERR_INTERNAL;
@@ -179,58 +149,77 @@ int textOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
 // CASE compares the instruction's constant with the value under test, which stays on the
 // stack; neither is destroyed, and a conversion to the common type sticks to both. A CASE
 // without a constant compares as the null constant, as PUSH_CONST pushes null for one.
-// Every other operator pops its right operand, then its left one, and pushes the left
-// value object again holding the result; a comparison's int32 1 or 0 is set into it as well,
-// which is the same as a new value and saves an allocation per comparison.
-void VELQ_Program::doBinaryOperation(int opCode) {
-  if (opCode == OP_CASE) {
-    const VELQ_Instruction *instruction = getInstruction(currentPosition);
-    VELQ_Value nullConstant;
-    VELQ_Value *constant = instruction ? instruction->operand.value : nullptr;
-    if (!constant) constant = &nullConstant;
-    VELQ_Value *tested = static_cast<VELQ_Value *>(dataStack->peek());
-    if (!tested) {
-      error(VELQ_ERR_STACK_UNDERFLOW);
-      return;
-    }
-    int equal;
-    if (constant->isNumeric() && tested->isNumeric()) {
-      int code = promoteOperands(OP_CASE, constant, tested);
-      if (code != 0) {
-        error(code);
-        return;
-      }
-      equal = constant->EQ(tested);
-    } else {
-      equal = textsEqual(constant, tested) ? 1 : 0;
-    }
-    dataStack->push(new VELQ_Value((int32_t)equal));
+void VELQ_ProgramInternals::compareCase(VELQ_Program &program) {
+  const VELQ_Instruction *instruction = program.getInstruction(program.currentPosition);
+  VELQ_Value nullConstant;
+  VELQ_Value *constant = instruction ? instruction->operand.value : nullptr;
+  if (!constant) constant = &nullConstant;
+  VELQ_Value *tested = static_cast<VELQ_Value *>(program.dataStack->peek());
+  if (!tested) {
+    program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
   }
+  int equal;
+  if (constant->isNumeric() && tested->isNumeric()) {
+    int code = promoteOperands(VELQ_PROMOTE_ANY, constant, tested);
+    if (code != 0) {
+      program.error(code);
+      return;
+    }
+    equal = constant->EQ(tested);
+  } else {
+    equal = textsEqual(constant, tested) ? 1 : 0;
+  }
+  push(program, new VELQ_Value((int32_t)equal));
+}
 
+// LIKE and ILIKE (a wildcard pattern) and MATCH and IMATCH (a regular expression): the
+// right operand is the pattern, the left one the text to match; both must have a text
+// form. Stores the new int32 1 or 0 in *outcome and returns 0, or returns the error code.
+int VELQ_ProgramInternals::matchPattern(VELQ_Program &program, int opCode, VELQ_Value *left,
+                                        VELQ_Value *right, VELQ_Value **outcome) {
+  if (left->getDataType() < DTYPE_STRING || right->getDataType() < DTYPE_STRING)
+    return VELQ_ERR_NOT_STRING;
+  if (opCode == OP_LIKE || opCode == OP_ILIKE) {
+    int matched = MatchString(right->getValueAsCString(), left->getValueAsCString(),
+                              opCode == OP_LIKE ? 1 : 0);
+    *outcome = new VELQ_Value((int32_t)(matched ? 1 : 0));
+    return *outcome ? 0 : VELQ_ERR_OUT_OF_MEMORY;
+  }
+  *outcome = program.matchRegexp(left, right, opCode == OP_IMATCH);
+  return 0;  // a failed match has raised its own error already
+}
+
+// The two-operand operators. Every one but CASE pops its right operand, then its left
+// one, and pushes the left value object again holding the result; a comparison's int32
+// 1 or 0 is set into it as well, which is the same as a new value and saves an
+// allocation per comparison.
+void VELQ_Program::doBinaryOperation(int opCode) {
+  if (opCode == OP_CASE) {
+    VELQ_ProgramInternals::compareCase(*this);
+    return;
+  }
   VELQ_Value *right = static_cast<VELQ_Value *>(dataStack->pop());
   VELQ_Value *left = static_cast<VELQ_Value *>(dataStack->pop());
   int code = 0;
   if (!left || !right) {
     code = VELQ_ERR_STACK_UNDERFLOW;
-  } else if ((left->isNull() || right->isNull()) && opCode != OP_EQ && opCode != OP_NE) {
+  } else if ((left->isNull() || right->isNull()) &&
+             velqOperatorFamily(opCode) != VELQ_FAMILY_EQUALITY) {
     code = VELQ_ERR_NULL_OPERATION;
-  } else if (isPatternOperator(opCode)) {
-    if (left->getDataType() < DTYPE_STRING || right->getDataType() < DTYPE_STRING) {
-      code = VELQ_ERR_NOT_STRING;
-    } else if (opCode == OP_LIKE || opCode == OP_ILIKE) {
-      // The right operand is the pattern, the left one the text to match.
-      int matched = MatchString(right->getValueAsCString(), left->getValueAsCString(),
-                                opCode == OP_LIKE ? 1 : 0);
-      left->set(matched ? 1 : 0);
-    } else {
-      VELQ_Value *matched = matchRegexp(left, right, opCode == OP_IMATCH);
-      delete left;
-      delete right;
-      if (matched) dataStack->push(matched);  // else error 18 has been raised
-      return;
+  } else if (velqOperatorFamily(opCode) == VELQ_FAMILY_PATTERN) {
+    VELQ_Value *outcome = nullptr;
+    code = VELQ_ProgramInternals::matchPattern(*this, opCode, left, right, &outcome);
+    delete left;
+    delete right;
+    if (code != 0) {
+      error(code);
+    } else if (outcome) {
+      VELQ_ProgramInternals::push(*this, outcome);
     }
-  } else if (!left->isNumeric() || !right->isNumeric() || opCode == OP_CONCAT) {
+    return;
+  } else if (!left->isNumeric() || !right->isNumeric() ||
+             velqOperatorFamily(opCode) == VELQ_FAMILY_CONCAT) {
     code = textOperation(opCode, left, right);
   } else {
     code = numericOperation(opCode, left, right);
@@ -243,7 +232,7 @@ void VELQ_Program::doBinaryOperation(int opCode) {
     return;
   }
   delete right;
-  dataStack->push(left);
+  VELQ_ProgramInternals::push(*this, left);
 }
 
 // NEG, NOT and BITNOT change the top value in place; it stays on the stack.
@@ -276,43 +265,29 @@ void VELQ_Program::doUnaryOperation(int opCode) {
   error(VELQ_ERR_REAL_OPERATION);
 }
 
-void VELQ_Program::doCast(int type) {
-  VELQ_Value *value = static_cast<VELQ_Value *>(dataStack->peek());
+void VELQ_ProgramInternals::doCast(VELQ_Program &program, int type) {
+  VELQ_Value *value = static_cast<VELQ_Value *>(program.dataStack->peek());
   if (!value) {
-    error(VELQ_ERR_STACK_UNDERFLOW);
+    program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
   }
-  if (!value->convert(type)) error(VELQ_ERR_TYPE_CAST);
+  if (!value->convert(type)) program.error(VELQ_ERR_TYPE_CAST);
 }
 
 // x++ and x-- push the old value, ++x and --x the new one. They change the variable's own
 // value object and, like the operators, do not look at its constant flag.
-void VELQ_Program::doVariableStep(int opCode, const char *name) {
-  VELQ_Variable *variable = findOrCreateVariable(name);
-  VELQ_Value *value = variable->getValue();
-  if (!value || !value->isNumeric()) {
-    error(VELQ_ERR_BAD_ARITHMETIC);
+void VELQ_ProgramInternals::doVariableStep(VELQ_Program &program, int opCode, const char *name) {
+  VELQ_Value *value = program.findOrCreateVariable(name)->getValue();
+  if (!value->isNumeric()) {
+    program.error(VELQ_ERR_BAD_ARITHMETIC);
     return;
   }
-  switch (opCode) {
-    case OP_INC:
-      dataStack->push(new VELQ_Value(value));
-      value->increment();
-      return;
-    case OP_DEC:
-      dataStack->push(new VELQ_Value(value));
-      value->decrement();
-      return;
-    case OP_INCP:
-      value->increment();
-      dataStack->push(new VELQ_Value(value));
-      return;
-    case OP_DECP:
-      value->decrement();
-      dataStack->push(new VELQ_Value(value));
-      return;
-    default:
-      error(VELQ_ERR_INTERNAL);
-      return;
+  bool postfix = opCode == OP_INC || opCode == OP_DEC;
+  if (postfix && !push(program, new VELQ_Value(value))) return;
+  if (opCode == OP_INC || opCode == OP_INCP) {
+    value->increment();
+  } else {
+    value->decrement();
   }
+  if (!postfix) push(program, new VELQ_Value(value));
 }

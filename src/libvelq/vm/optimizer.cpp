@@ -2,13 +2,8 @@
 // unconditional jumps to the next instruction.
 #include <string.h>
 
+#include "vm/opcodes.h"
 #include "velq_program.h"
-
-namespace {
-
-bool isJump(int opCode) { return opCode == OP_JMP || opCode == OP_JZ || opCode == OP_JNZ; }
-
-}  // namespace
 
 // Follows JMPs from address to the first instruction that is not a JMP. A chain that
 // comes back on itself never ends; then the address is returned unchanged. A chain
@@ -25,12 +20,9 @@ unsigned long VELQ_Program::getFinalJumpDestination(unsigned long address) {
 }
 
 void VELQ_Program::optimize() {
-  // Deleting jumps moves instructions; open jumps are found by searching from now on.
-  forgetOpenJumps();
-  openJumpsUntracked = true;
   for (uint32_t i = 0; i < codeSize; i++) {
     VELQ_Instruction *instruction = instructions[i];
-    if (isJump(instruction->opCode))
+    if (velqIsJump(instruction->opCode))
       instruction->operand.address =
           (uint32_t)getFinalJumpDestination(instruction->operand.address);
   }
@@ -47,11 +39,12 @@ void VELQ_Program::optimize() {
     memmove(&instructions[j], &instructions[j + 1],
             (codeSize - j - 1) * sizeof(VELQ_Instruction *));
     codeSize--;
-    // Everything behind the deleted jump moved down by one. An unresolved target keeps
-    // VELQ_NO_ADDRESS, so that the jump still stops the run when it is taken.
+    // Everything behind the deleted jump moved down by one: every jump and call by
+    // address that leads behind it too. An unresolved target keeps VELQ_NO_ADDRESS, so
+    // that the jump still stops the run when it is taken.
     for (uint32_t i = 0; i < codeSize; i++) {
       VELQ_Instruction *other = instructions[i];
-      if (!isJump(other->opCode) && other->opCode != OP_CALL) continue;
+      if (!velqHoldsAddress(other->opCode)) continue;
       uint32_t target = other->operand.address;
       if (target > j && target != VELQ_NO_ADDRESS) other->operand.address = target - 1;
     }

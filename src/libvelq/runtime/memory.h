@@ -1,0 +1,70 @@
+// The one path through which the engine allocates memory, and its one answer to running
+// out of it.
+//
+// Every block the engine allocates comes from velqAllocate or velqReallocate and goes back
+// through velqRelease; the engine's classes allocate their objects the same way (their
+// operator new). None of them throws, aborts or exits when the system refuses memory: they
+// return null. The rule for their callers:
+//
+//   Whoever gets null leaves every object it touched valid and as it was (or in a stated
+//   fallback state), releases what it had already taken for the operation, and reports the
+//   failure upwards: an instruction or a built-in function stops the run with error 29
+//   "Out of memory"; the compiler records "memory exhausted" as its error, which fails the
+//   compilation; an operation a host calls outside a run returns its failure result (null,
+//   0 or false) where it has one, and otherwise leaves its object unchanged.
+//
+// A failure that happens where no result can carry it (a value's constructor, an operation
+// declared void) is noted for the run in progress, if any, by velqAllocate itself; the run
+// stops with error 29 before it executes another instruction (see velqAllocationFailed).
+#ifndef VELQ_MEMORY_H
+#define VELQ_MEMORY_H
+
+#include <stddef.h>
+
+// A new block of size bytes, or null.
+void *velqAllocate(size_t size);
+
+// block grown or shrunk to size bytes (contents kept), or null with block untouched.
+// A null block allocates.
+void *velqReallocate(void *block, size_t size);
+
+// Releases a block of velqAllocate or velqReallocate; null does nothing.
+void velqRelease(void *block);
+
+// A new zero-terminated copy of length bytes of text (a null text gives length zero
+// bytes), or null.
+char *velqCopyText(const char *text, size_t length);
+
+// A new copy of a zero-terminated name (null is the empty name), or null.
+char *velqCopyName(const char *name);
+
+// Why an allocation of this thread failed since the note was last cleared: not at all,
+// the system refused memory, or the memory budget of the run in progress refused it. A
+// run clears the note when it starts and looks at it after every instruction; the
+// compiler clears it when it starts and looks at it at the end.
+enum VELQ_AllocationFailure { VELQ_ALLOCATION_OK, VELQ_SYSTEM_REFUSED, VELQ_BUDGET_REFUSED };
+VELQ_AllocationFailure velqAllocationFailure();
+inline bool velqAllocationFailed() { return velqAllocationFailure() != VELQ_ALLOCATION_OK; }
+void velqClearAllocationFailure();
+// Notes a failure again (after a nested piece of work cleared the note for itself).
+void velqNoteAllocationFailure(VELQ_AllocationFailure why);
+
+// The memory budget of the run in progress in this thread. While one is set, every
+// block this thread allocates counts its usable size into `used`, every block it
+// releases counts it out again, and an allocation that would bring `used` above
+// `limit` (when limit is not 0) is refused as VELQ_BUDGET_REFUSED.
+struct VELQ_MemoryBudget {
+  long long used;
+  unsigned long long limit;
+};
+// Sets the budget of this thread (null: none) and returns the one it replaces.
+VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *budget);
+
+// Defines the class-level operator new and delete that the engine's public classes
+// declare: new returns null when memory is refused (so a new-expression yields null
+// instead of throwing), delete releases through velqRelease.
+#define VELQ_DEFINE_ENGINE_ALLOCATION(Class)                                     \
+  void *Class::operator new(size_t size) noexcept { return velqAllocate(size); } \
+  void Class::operator delete(void *block) noexcept { velqRelease(block); }
+
+#endif
