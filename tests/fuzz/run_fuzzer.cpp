@@ -7,13 +7,14 @@
 // of steps, time and memory end every run quickly: a script that loops ends with the
 // budget's error, not in a fuzzer timeout.
 //
-// Modules are served from the library only: runs happen in an empty scratch folder and,
-// where the engine offers it, with module files turned off, so that no script can read
-// files. Because the current folder changes during a run, give the fuzzer
-// -artifact_prefix with an absolute path (scripts/fuzz does).
+// Modules are served from the library only: module files are turned off, and runs happen
+// in an empty scratch folder besides, so that no script can read files. Because the
+// current folder changes during a run, give the fuzzer -artifact_prefix with an absolute
+// path (scripts/fuzz does).
 //
 // After every run the program must be as before it (code, functions, no module left
-// merged) and an error text must read "Error ..."; anything else stops the fuzzer.
+// merged), an error text must read "Error ...", and the error's frames are read; anything
+// wrong stops the fuzzer.
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -23,21 +24,15 @@
 
 #include <string>
 
+#include "test_access.h"
 #include "velq.h"
 
 namespace {
 
-#ifdef VELQ_HAVE_RUN_LIMITS
 // Budgets of one run: enough for every seed script, small enough for many runs a second.
 const unsigned long long FUZZ_STEP_LIMIT = 20000;
 const unsigned long FUZZ_TIME_LIMIT_MS = 1000;
 const unsigned long long FUZZ_MEMORY_LIMIT_BYTES = 64ull << 20;
-#else
-// Without budgets only programs that surely end soon are run (see runsWithoutBudgets):
-// no backward jump and no call of a script function, and at most this many
-// concatenations, each of which can double a text.
-const int FUZZ_UNBUDGETED_CONCATENATIONS = 12;
-#endif
 // host_list(n) makes at most this many elements.
 const int32_t FUZZ_HOST_LIST_SIZE = 64;
 
@@ -175,32 +170,19 @@ void makeLibrary() {
   }
 }
 
-#ifndef VELQ_HAVE_RUN_LIMITS
-// Whether a run of the program surely ends soon without budgets: it has no jump
-// backwards, calls no function of its own or of a module (so no code runs twice), and
-// concatenates few times (so its texts stay small). Built-in and host functions return.
-bool runsWithoutBudgets(const VELQ_Program *program, VELQ_Environment *environment) {
-  int concatenations = 0;
-  for (unsigned long address = 0; address < program->getCodeSize(); address++) {
-    const VELQ_Instruction *instruction = program->getInstruction(address);
-    switch (VELQ_OperandKindOf(instruction->opCode)) {
-      case VELQ_OPERAND_ADDRESS:
-        if (instruction->operand.address <= address) return false;
-        break;
-      case VELQ_OPERAND_ADDRESS_COUNT:
-        return false;
-      case VELQ_OPERAND_NAME_COUNT:
-        if (!environment->findFunction(instruction->operand.name)) return false;
-        break;
-      default:
-        break;
-    }
-    if (instruction->opCode == OP_CONCAT && ++concatenations > FUZZ_UNBUDGETED_CONCATENATIONS)
-      return false;
+// Writes where the latest error happened into the sink, so that every frame is read.
+void writeErrorFrames(VELQ_Program *program) {
+  uint32_t count = program->getErrorFrameCount();
+  if (count > program->getErrorCallDepth()) fail("more error frames than calls", nullptr);
+  for (uint32_t i = 0; i < count; i++) {
+    const VELQ_ErrorFrame *frame = program->getErrorFrame(i);
+    if (!frame) fail("an error frame below the count is missing", nullptr);
+    fprintf(sink, "%s %s %s %d\n", frame->function ? frame->function : "-",
+            frame->module ? frame->module : "-", frame->file ? frame->file : "-", frame->line);
   }
-  return true;
+  if (program->getErrorFrame(count)) fail("an error frame beyond the count", nullptr);
+  fprintf(sink, "%s\n", program->getModuleFailure());
 }
-#endif
 
 // The program must be left as before its run.
 void checkAfterRun(VELQ_Program *program, int status, unsigned long codeSize,
@@ -208,12 +190,13 @@ void checkAfterRun(VELQ_Program *program, int status, unsigned long codeSize,
   if (program->getCodeSize() != codeSize) fail("the run left the code changed", nullptr);
   if (program->getFunctionCount() != functionCount)
     fail("the run left the functions changed", nullptr);
-  if (program->getModuleCount() != 0) fail("the run left a module merged", nullptr);
+  if (velq_test::moduleCountOf(program) != 0) fail("the run left a module merged", nullptr);
   if (status != 0) {
     const char *text = program->getErrorText();
     if (strncmp(text, "Error ", 6) != 0) fail("error text without its prefix", text);
     if (strnlen(text, VELQ_ERROR_TEXT_SIZE) == VELQ_ERROR_TEXT_SIZE)
       fail("error text not terminated", nullptr);
+    writeErrorFrames(program);
     return;
   }
   if (VELQ_Value *result = program->getResult()) {
@@ -255,20 +238,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   environment->registerFunctionSet(sizeof hostFunctions / sizeof hostFunctions[0], hostFunctions);
   environment->setIO(nullptr, sink);
   environment->setLibrary(library);
-#ifdef VELQ_HAVE_MODULE_FILE_POLICY
   environment->setModuleFiles(false);
-#endif
-#ifdef VELQ_HAVE_RUN_LIMITS
   program->setStepLimit(FUZZ_STEP_LIMIT);
   program->setTimeLimit(FUZZ_TIME_LIMIT_MS);
   program->setMemoryLimit(FUZZ_MEMORY_LIMIT_BYTES);
-#else
-  if (!runsWithoutBudgets(program, environment)) {
-    delete environment;
-    delete program;
-    return 0;
-  }
-#endif
   program->setGlobalVariable("g", new VELQ_Value("global"));
   VELQ_Value *argv[] = {new VELQ_Value("7"), new VELQ_Value("fuzz"), new VELQ_Value("-2.5")};
   unsigned long codeSize = program->getCodeSize();
