@@ -29,8 +29,9 @@
 
 namespace {
 
-// Budgets of one run: enough for every seed script, small enough for many runs a second.
-const unsigned long long FUZZ_STEP_LIMIT = 20000;
+// Budgets of one run: steps enough for all but the few seed scripts that loop long, few
+// enough for hundreds of looping runs a second; the time limit only backs them up.
+const unsigned long long FUZZ_STEP_LIMIT = 5000;
 const unsigned long FUZZ_TIME_LIMIT_MS = 1000;
 const unsigned long long FUZZ_MEMORY_LIMIT_BYTES = 64ull << 20;
 // host_list(n) makes at most this many elements.
