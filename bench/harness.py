@@ -3,11 +3,16 @@
 
 Each workload in bench/workloads exists three times (NAME.velq, NAME.lua, NAME.py) and
 prints one result line; the three lines must agree. Every workload is run several times
-per engine, the engines taking turns, and the table gives the median wall time, the
-ratios velq/Lua and velq/Python and each engine's peak resident memory (the child's
-getrusage, read with wait4). A scaling check then runs the loop and array workloads at
-n, 2n and 4n, so that a cost growing faster than the work shows up as a growth exponent
-well above 1.
+per engine, the engines taking turns. One table gives each engine's median wall and CPU
+(user + system) seconds, a second the ratios velq/Lua and velq/Python of both and each
+engine's peak resident memory. A scaling check then runs the workloads at n, 2n and 4n,
+so that a cost growing faster than the work shows up as a growth exponent well above 1.
+
+With --velq-base a second velq tool (the build before a change) is measured beside the
+first as the engine velq-base, so that before and after come from one run. With
+--callgrind every workload also runs once per engine under valgrind's callgrind tool,
+and a table gives the total instructions executed (Ir): unlike times, velq's counts
+repeat exactly from run to run, so they show small changes on a busy machine.
 
 The "compile" workload is different: its three files generate a large script of n
 functions in their own language. The benchmark times compiling that script without
@@ -53,6 +58,7 @@ WORKLOADS = [
     Workload("match", 200_000, "like and match with captures"),
     Workload("switch", 2_000_000, "switch dispatch loop"),
     Workload("builtin", 2_000_000, "built-in abs called from a loop"),
+    Workload("text", 20_000, "appends n lines to one text variable"),
     Workload("compile", 2_000, "compile n generated functions", compile_only=True),
 ]
 
@@ -60,6 +66,7 @@ WORKLOADS = [
 @dataclass
 class Engine:
     name: str
+    label: str  # the engine's short name in column headers
     ext: str
     exe: str
 
@@ -67,7 +74,7 @@ class Engine:
         return [self.exe, script, str(n)]
 
     def compile_command(self, script):
-        if self.name == "velq":
+        if self.ext == ".velq":
             return [self.exe, "-d", script]
         driver = os.path.join(BENCH_DIR, "compile_only" + self.ext)
         return [self.exe, driver, script]
@@ -204,12 +211,7 @@ class Bench:
         commands, checks = self.prepare(workload, n)
         results = {engine.name: Result() for engine in self.engines}
         for name, check in checks.items():
-            if check.timed_out:
-                results[name].failure = "generated script timed out"
-            elif check.status != 0:
-                results[name].failure = "exit %d: %s" % (check.status, first_line(check.error))
-            else:
-                results[name].output = check.output
+            take_check(check, results[name])
         for rep in range(reps):
             # The engines take turns, each round starting with the next one, so that a
             # disturbance of the machine does not fall on one engine alone.
@@ -226,6 +228,86 @@ class Bench:
                 result.add(sample)
         return results
 
+    def count_workload(self, workload, n):
+        """Runs the workload once per engine under callgrind; the instruction counts."""
+        commands, checks = self.prepare(workload, n)
+        counts = {engine.name: Count() for engine in self.engines}
+        for name, check in checks.items():
+            take_check(check, counts[name])
+        for engine in self.engines:
+            count = counts[engine.name]
+            if count.failure or commands[engine.name] is None:
+                continue
+            profile = os.path.join(self.workdir, "callgrind.%s.%d.%s.out"
+                                   % (workload.name, n, engine.name))
+            count_instructions(commands[engine.name], profile, self.options.timeout,
+                               capture=not workload.compile_only, count=count)
+        return counts
+
+
+def take_check(check, result):
+    """Records the untimed run of a generated script: its output, or why it failed."""
+    if check.timed_out:
+        result.failure = "generated script timed out"
+    elif check.status != 0:
+        result.failure = "exit %d: %s" % (check.status, first_line(check.error))
+    else:
+        result.output = check.output
+
+
+VALGRIND = shutil.which("valgrind")
+
+
+@dataclass
+class Count:
+    instructions: int = None  # the total Ir of the run
+    output: str = None
+    failure: str = None
+
+
+def count_instructions(command, profile, timeout, capture, count):
+    """Runs one command under callgrind, writing its profile to the file profile, and
+    records the total instructions and the output in count. A compile workload's
+    output is already there (the generated script's result) and is kept."""
+    # --quiet leaves standard error to the program, whose first line a failure reports.
+    command = [VALGRIND, "--tool=callgrind", "--quiet", "--callgrind-out-file=" + profile] + command
+    try:
+        done = subprocess.run(command, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        count.failure = "timed out under callgrind"
+        return
+    if done.returncode != 0:
+        count.failure = "exit %d under callgrind: %s" % (
+            done.returncode, first_line(done.stderr.decode("utf-8", "replace")))
+        return
+    if capture:
+        count.output = done.stdout.decode("utf-8", "replace").strip()
+    count.instructions = callgrind_total(profile)
+    if count.instructions is None:
+        count.failure = "no instruction total in " + profile
+
+
+def callgrind_total(path):
+    """The total instructions executed (event Ir) that a callgrind profile records, or
+    None. The profile names its events on an "events:" line and gives their totals, in
+    that order, on a "totals:" line (older versions: "summary:")."""
+    events, total = ["Ir"], None
+    try:
+        with open(path, errors="replace") as profile:
+            for line in profile:
+                if line.startswith("events:"):
+                    events = line.split()[1:]
+                elif line.startswith(("totals:", "summary:")) and "Ir" in events:
+                    values = line.split()[1:]
+                    position = events.index("Ir")
+                    if position < len(values) and values[position].isdigit():
+                        total = int(values[position])
+    except OSError:
+        return None
+    return total
+
 
 def seconds_text(value):
     if value is None:
@@ -233,10 +315,14 @@ def seconds_text(value):
     return "%.3f" % value
 
 
-def ratio_text(a, b):
+def ratio_text(a, b, digits=2):
     if a is None or b is None or b <= 0:
         return "-"
-    return "%.1f" % (a / b)
+    return "%.*f" % (digits, a / b)
+
+
+def count_text(value):
+    return "-" if value is None else "{:,}".format(value)
 
 
 def memory_text(result):
@@ -270,10 +356,13 @@ def scaled_size(workload, factor):
     return max(1, int(round(workload.size * factor)))
 
 
-def main():
+def parse_options():
     parser = argparse.ArgumentParser(description="Benchmarks velq against Lua 5.4 and Python 3.")
     parser.add_argument("--velq", default=os.path.join(ROOT, "build-bench", "bin", "velq"),
                         help="the velq tool to measure")
+    parser.add_argument("--velq-base", default="",
+                        help="a second velq tool (the build before a change), measured beside "
+                             "the first as the engine velq-base")
     parser.add_argument("--lua", default=shutil.which("lua5.4") or "lua5.4")
     # Debian's python3 is the baseline; a python3 earlier on PATH may be a wrapper script
     # (a version manager's shim) whose own start-up would be timed.
@@ -286,71 +375,159 @@ def main():
                         help="multiply every workload's n by this (quick runs)")
     parser.add_argument("--only", default="", help="comma-separated workload names")
     parser.add_argument("--no-scaling", action="store_true", help="skip the scaling check")
+    parser.add_argument("--no-timing", action="store_true",
+                        help="skip the timed tables and the scaling check (with --callgrind: "
+                             "only the instruction counts)")
+    parser.add_argument("--callgrind", action="store_true",
+                        help="also count each workload's instructions under valgrind's callgrind, "
+                             "one run per engine")
+    parser.add_argument("--callgrind-size-factor", type=float, default=0.1,
+                        help="multiply every workload's n by this for the callgrind runs "
+                             "(in place of --size-factor)")
     parser.add_argument("--timeout", type=float, default=600.0, help="seconds per run")
-    options = parser.parse_args()
+    return parser.parse_args()
 
+
+def find_engines(options):
+    """The engines to measure, in the order of the table's columns: velq, velq-base when
+    given, then Lua and Python where they are installed."""
     engines = []
-    if not os.access(options.velq, os.X_OK):
-        sys.exit("bench: no velq tool at %s (build it, or pass --velq)" % options.velq)
-    engines.append(Engine("velq", ".velq", options.velq))
-    for name, ext, exe in (("lua", ".lua", options.lua), ("python", ".py", options.python)):
+    for name, label, exe in (("velq", "velq", options.velq), ("velq-base", "base", options.velq_base)):
+        if name == "velq-base" and not exe:
+            continue
+        if not os.access(exe, os.X_OK):
+            sys.exit("bench: no velq tool at %s (build it, or pass --%s)" % (exe, name))
+        engines.append(Engine(name, label, ".velq", exe))
+    for name, label, ext, exe in (("lua", "lua", ".lua", options.lua),
+                                  ("python", "py", ".py", options.python)):
         if shutil.which(exe):
-            engines.append(Engine(name, ext, exe))
+            engines.append(Engine(name, label, ext, exe))
         else:
             print("bench: %s not found (%s); its columns stay empty" % (name, exe), file=sys.stderr)
+    return engines
 
-    workloads = WORKLOADS
-    if options.only:
-        wanted = options.only.split(",")
-        unknown = set(wanted) - {w.name for w in WORKLOADS}
-        if unknown:
-            sys.exit("bench: unknown workload(s): %s" % ", ".join(sorted(unknown)))
-        workloads = [w for w in WORKLOADS if w.name in wanted]
+
+def chosen_workloads(options):
+    if not options.only:
+        return WORKLOADS
+    wanted = options.only.split(",")
+    unknown = set(wanted) - {w.name for w in WORKLOADS}
+    if unknown:
+        sys.exit("bench: unknown workload(s): %s" % ", ".join(sorted(unknown)))
+    return [w for w in WORKLOADS if w.name in wanted]
+
+
+def report_failures(workload, results, engines):
+    """Says on standard error why an engine failed, and what each printed on a mismatch."""
+    for engine in engines:
+        if results[engine.name].failure:
+            print("bench: %s %s: %s" % (workload.name, engine.name, results[engine.name].failure),
+                  file=sys.stderr)
+    if agreement(results, engines) == "MISMATCH":
+        for engine in engines:
+            if results[engine.name].output is not None:
+                print("bench: %s %s printed: %s" % (workload.name, engine.name,
+                                                     results[engine.name].output), file=sys.stderr)
+
+
+def time_workloads(bench, workloads, options, out):
+    """Times every workload on every engine and prints the tables of times, ratios and
+    memory; returns each workload's n and results for the scaling check."""
+    engines = bench.engines
+    summary = {}
+    for workload in workloads:
+        n = scaled_size(workload, options.size_factor)
+        results = bench.measure_workload(workload, n, options.reps)
+        summary[workload.name] = (n, results)
+        report_failures(workload, results, engines)
+
+    out.write("Median wall seconds (s) and CPU seconds, user + system (cpu), per engine:\n")
+    header = ["workload", "n"]
+    for engine in engines:
+        header += [engine.label + " s", engine.label + " cpu"]
+    rows = []
+    for workload in workloads:
+        n, results = summary[workload.name]
+        row = [workload.name, n]
+        for engine in engines:
+            result = results[engine.name]
+            row += [seconds_text(result.median()), seconds_text(result.median(cpu=True))]
+        rows.append(row + [agreement(results, engines)])
+    print_table(rows, header + ["result"], out)
+
+    # velq against every other engine; the CPU ratios are disturbed less by other work
+    # on the machine.
+    velq, others = engines[0], engines[1:]
+    out.write("\nRatios of the medians, velq to each engine (velq/X wall, cpu v/X CPU), "
+              "and peak memory in MB:\n")
+    header = (["workload"] + ["velq/" + e.label for e in others] + ["cpu v/" + e.label for e in others]
+              + [e.label + " MB" for e in engines])
+    rows = []
+    for workload in workloads:
+        results = summary[workload.name][1]
+        mine = results[velq.name]
+        row = [workload.name]
+        row += [ratio_text(mine.median(), results[e.name].median()) for e in others]
+        row += [ratio_text(mine.median(cpu=True), results[e.name].median(cpu=True)) for e in others]
+        row += [memory_text(results[e.name]) for e in engines]
+        rows.append(row)
+    print_table(rows, header, out)
+    for workload in workloads:
+        out.write("  %-8s %s\n" % (workload.name, workload.what))
+    out.flush()
+    return summary
+
+
+def count_workloads(bench, workloads, options, out):
+    """Counts every workload's instructions on every engine under callgrind and prints
+    the table of totals, with the ratio of velq to each other engine."""
+    engines = bench.engines
+    velq, others = engines[0], engines[1:]
+    out.write("\nInstructions executed (callgrind's total Ir), one run per engine at %g of each n;\n"
+              "velq's repeat exactly (Lua's and Python's within a fraction of a percent, their\n"
+              "hashing being seeded at random), so a ratio velq/base away from 1.000 is the change's own:\n"
+              % options.callgrind_size_factor)
+    out.flush()
+    rows = []
+    for workload in workloads:
+        n = scaled_size(workload, options.callgrind_size_factor)
+        counts = bench.count_workload(workload, n)
+        report_failures(workload, counts, engines)
+        mine = counts[velq.name].instructions
+        row = [workload.name, n] + [count_text(counts[e.name].instructions) for e in engines]
+        # The base ratio judges a change, so it gets a digit more.
+        row += [ratio_text(mine, counts[e.name].instructions, 3 if e.name == "velq-base" else 2)
+                for e in others]
+        rows.append(row + [agreement(counts, engines)])
+    header = (["workload", "n"] + [e.label + " Ir" for e in engines]
+              + ["velq/" + e.label for e in others] + ["result"])
+    print_table(rows, header, out)
+    out.flush()
+
+
+def main():
+    options = parse_options()
+    if options.callgrind and not VALGRIND:
+        sys.exit("bench: --callgrind needs valgrind (apt-get install -y valgrind)")
+    engines = find_engines(options)
+    workloads = chosen_workloads(options)
 
     out = sys.stdout
-    names = [e.name for e in engines]
-    out.write("velq benchmarks: %s; %d runs each, median wall time in seconds\n"
-              % (", ".join("%s=%s" % (e.name, e.exe) for e in engines), options.reps))
+    out.write("velq benchmarks: %s\n" % ", ".join("%s=%s" % (e.name, e.exe) for e in engines))
+    if not options.no_timing:
+        out.write("%d runs each per workload and engine, medians in seconds\n" % options.reps)
     out.write("load average at start: %.2f %.2f %.2f on %d cores\n\n"
               % (os.getloadavg() + (os.cpu_count() or 0,)))
     out.flush()
 
     bench = Bench(engines, options)
     try:
-        rows, summary = [], {}
-        for workload in workloads:
-            n = scaled_size(workload, options.size_factor)
-            results = bench.measure_workload(workload, n, options.reps)
-            summary[workload.name] = (n, results)
-            get = lambda name, cpu=False: results[name].median(cpu) if name in results else None
-            row = [workload.name, n]
-            row += [seconds_text(get(name)) for name in ("velq", "lua", "python")]
-            row += [ratio_text(get("velq"), get("lua")), ratio_text(get("velq"), get("python"))]
-            row += [ratio_text(get("velq", True), get("lua", True)),
-                    ratio_text(get("velq", True), get("python", True))]
-            row += [memory_text(results[name]) if name in results else "-"
-                    for name in ("velq", "lua", "python")]
-            row.append(agreement(results, engines))
-            rows.append(row)
-            for name in names:
-                if results[name].failure:
-                    print("bench: %s %s: %s" % (workload.name, name, results[name].failure),
-                          file=sys.stderr)
-            for name in names:
-                if results[name].output is not None and agreement(results, engines) == "MISMATCH":
-                    print("bench: %s %s printed: %s" % (workload.name, name, results[name].output),
-                          file=sys.stderr)
-        print_table(rows, ["workload", "n", "velq s", "lua s", "python s", "velq/lua",
-                           "velq/py", "cpu v/lua", "cpu v/py", "velq MB", "lua MB", "py MB",
-                           "result"], out)
-        out.write("\nvelq/lua and velq/py compare median wall times; the cpu columns compare "
-                  "median user+system times,\nwhich other work on the machine disturbs less.\n")
-        for workload in workloads:
-            out.write("  %-8s %s\n" % (workload.name, workload.what))
-        out.flush()
-
-        if not options.no_scaling:
-            scaling(bench, [w for w in workloads if w.scaling], summary, options, out)
+        if not options.no_timing:
+            summary = time_workloads(bench, workloads, options, out)
+            if not options.no_scaling:
+                scaling(bench, [w for w in workloads if w.scaling], summary, options, out)
+        if options.callgrind:
+            count_workloads(bench, workloads, options, out)
         out.write("\nload average at end: %.2f %.2f %.2f\n" % os.getloadavg())
     finally:
         bench.close()

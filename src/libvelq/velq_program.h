@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "velq_environment.h"
 #include "velq_instruction.h"
 
 class VELQ_Value;
@@ -60,11 +61,8 @@ enum {
 // The message of a run-time error code; "Unknown error code" for a code without one.
 const char *VELQ_ErrorMessage(int code);
 
-// Function names are significant up to this size less one byte (the zero byte).
-enum { VELQ_FUNCTION_NAME_FIELD = 64 };
-
 struct VELQ_Function {
-  char name[VELQ_FUNCTION_NAME_FIELD];  // at most 63 bytes and a zero byte
+  char name[VELQ_FUNCTION_NAME_SIZE];  // at most 63 bytes and a zero byte
   uint32_t address;
 };
 

@@ -115,9 +115,10 @@ private:
   void releaseContent();  // drops text, object record or array reference
 
   uint32_t stringLength;
-  char *stringValue;
+  char *stringValue;  // the text, in a block that copies of the value may share
   uint8_t dataType;
   uint8_t stringValid;
+  uint8_t textExposed;  // a pointer to the text was handed out (values/text.cpp)
   union {
     double real;
     int32_t int32;

@@ -50,7 +50,10 @@ int32_t trimmed(VELQ_Value *argument, bool leading, bool trailing, VELQ_Value **
 // int32 31).
 int32_t changedCase(VELQ_Value *argument, int (*change)(int), VELQ_Value **result) {
   VELQ_Value *copy = new VELQ_Value(argument);
-  if (copy) VELQ_ValueInternals::changeText(copy, change);
+  if (copy && !VELQ_ValueInternals::changeText(copy, change)) {
+    delete copy;
+    copy = nullptr;
+  }
   return velqResult(result, copy);
 }
 
@@ -79,7 +82,7 @@ int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value **resu
   // The padded text is written straight into the result's own text.
   VELQ_Value *padded = VELQ_ValueInternals::newText(n);
   if (!padded) return VELQ_ERR_OUT_OF_MEMORY;
-  char *buffer = VELQ_ValueInternals::writableText(padded);
+  char *buffer = VELQ_ValueInternals::textToWrite(padded);
   uint32_t padCount = n - length;
   if (fromLeft) {
     memcpy(buffer, text, length);

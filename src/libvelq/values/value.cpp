@@ -20,9 +20,6 @@ VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Value)
 
 namespace {
 
-// The text a reader returns for a value whose text could not be given memory.
-char emptyText[1] = {0};
-
 // Whether this thread is deleting arrays, and the arrays waiting to be deleted by
 // that deletion, chained through the arrays themselves (see deleteArray).
 thread_local bool deletingArrays = false;
@@ -71,65 +68,54 @@ int64_t VELQ_TruncateReal(double d) {
 }
 
 VELQ_Value::VELQ_Value()
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_NULL), stringValid(0), value() {}
+    : stringLength(0),
+      stringValue(nullptr),
+      dataType(DTYPE_NULL),
+      stringValid(0),
+      textExposed(0),
+      value() {}
 
-VELQ_Value::VELQ_Value(const VELQ_Value *source)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_NULL), stringValid(0), value() {
+// The copy a host makes has a text block of its own, so that it may go to another thread.
+VELQ_Value::VELQ_Value(const VELQ_Value *source) : VELQ_Value() {
   if (!source) return;
-  dataType = source->dataType;
-  if (dataType == DTYPE_OBJECT) {
-    // Each value owns its own record; the records share the class and the data.
-    value.object = source->value.object ? new VELQ_Object(source->value.object) : nullptr;
-  } else if (dataType == DTYPE_ARRAY) {
-    value.array = source->value.array;
-    if (value.array) value.array->incRefCount();
-  } else {
-    value = source->value;
-  }
-  if (source->stringValid) {
-    stringValue = velqCopyText(source->stringValue, source->stringLength);
-    if (stringValue) {
-      stringLength = source->stringLength;
-      stringValid = 1;
-    } else if (dataType == DTYPE_STRING) {
-      dataType = DTYPE_NULL;  // no memory for the text; a number renders its text anew
-    }
-  }
+  VELQ_ValueInternals::copyContent(this, source);
+  if (!VELQ_ValueInternals::copyText(this, source) && dataType == DTYPE_STRING)
+    dataType = DTYPE_NULL;  // no memory for the text; a number renders its text anew
 }
 
 VELQ_Value::VELQ_Value(VELQ_Object *object)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_OBJECT), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_OBJECT), stringValid(0), textExposed(0), value() {
   value.object = object;
 }
 
 VELQ_Value::VELQ_Value(VELQ_Array *array)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_ARRAY), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_ARRAY), stringValid(0), textExposed(0), value() {
   value.array = array;
   if (array) array->incRefCount();
 }
 
 VELQ_Value::VELQ_Value(int32_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT32), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT32), stringValid(0), textExposed(0), value() {
   value.int32 = n;
 }
 
 VELQ_Value::VELQ_Value(uint32_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT32), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT32), stringValid(0), textExposed(0), value() {
   value.uint32 = n;
 }
 
 VELQ_Value::VELQ_Value(int64_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT64), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_INT64), stringValid(0), textExposed(0), value() {
   value.int64 = n;
 }
 
 VELQ_Value::VELQ_Value(uint64_t n)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT64), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_UINT64), stringValid(0), textExposed(0), value() {
   value.uint64 = n;
 }
 
 VELQ_Value::VELQ_Value(double d)
-    : stringLength(0), stringValue(nullptr), dataType(DTYPE_REAL), stringValid(0), value() {
+    : stringLength(0), stringValue(nullptr), dataType(DTYPE_REAL), stringValid(0), textExposed(0), value() {
   value.real = d;
 }
 
@@ -148,9 +134,10 @@ VELQ_Value::VELQ_Value(const char *text) : VELQ_Value(text, textLength(text)) {}
 // Without memory for the text the value is null (velqAllocate has noted the failure).
 VELQ_Value::VELQ_Value(const char *text, uint32_t length)
     : stringLength(0),
-      stringValue(velqCopyText(text, length)),
+      stringValue(VELQ_ValueInternals::newTextBlock(text, length, 0)),
       dataType(DTYPE_NULL),
       stringValid(0),
+      textExposed(0),
       value() {
   if (!stringValue) return;
   stringLength = length;
@@ -169,12 +156,7 @@ void VELQ_Value::releaseContent() {
   releaseHeld(dataType, object, array);
 }
 
-void VELQ_Value::invalidateString() {
-  velqRelease(stringValue);
-  stringValue = nullptr;
-  stringLength = 0;
-  stringValid = 0;
-}
+void VELQ_Value::invalidateString() { VELQ_ValueInternals::releaseText(this); }
 
 // Reads the current text as a number: an automatic-base integer if the whole
 // text is one (int32 from -2147483647 to 2147483647, else int64, saturated), else
@@ -230,7 +212,7 @@ void VELQ_Value::updateString() {
       break;
   }
   invalidateString();
-  stringValue = velqCopyText(buffer, length);
+  stringValue = VELQ_ValueInternals::newTextBlock(buffer, (uint32_t)length, 0);
   if (!stringValue) return;  // no memory: the text stays unrendered
   stringLength = (uint32_t)length;
   stringValid = 1;
@@ -238,14 +220,14 @@ void VELQ_Value::updateString() {
 
 // A number whose text cannot be given memory reads as the empty text.
 const char *VELQ_Value::getValueAsCString() {
-  if (dataType < DTYPE_STRING) return nullptr;
-  if (!stringValid) updateString();
-  return stringValid ? stringValue : emptyText;
+  uint32_t length;
+  return VELQ_ValueInternals::exposeText(this, &length);
 }
 
 const char *VELQ_Value::getValueAsString(uint32_t *length) {
-  const char *text = getValueAsCString();
-  if (length) *length = text && stringValid ? stringLength : 0;
+  uint32_t textLength;
+  const char *text = VELQ_ValueInternals::exposeText(this, &textLength);
+  if (length) *length = textLength;
   return text;
 }
 
@@ -389,31 +371,9 @@ void VELQ_Value::concatenate(const char *text, uint32_t length) {
   VELQ_ValueInternals::append(this, text, length);
 }
 
-// The text may lie inside the value's own text block, which the growth may move.
-bool VELQ_ValueInternals::append(VELQ_Value *value, const char *text, uint32_t length) {
-  if (!value->stringValid) value->updateString();
-  if (!value->stringValid) return false;  // no memory to render the number
-
-  uint32_t &stringLength = value->stringLength;
-  const bool ownText = text && velqPointsInto(text, value->stringValue, (size_t)stringLength + 1);
-  const size_t offset = ownText ? (size_t)(text - value->stringValue) : 0;
-  // The length is 32 bits; a join that would not fit keeps what fits.
-  if (length > UINT32_MAX - stringLength) length = UINT32_MAX - stringLength;
-
-  char *block = static_cast<char *>(
-      velqReallocate(value->stringValue, (size_t)stringLength + length + 1));
-  if (!block) return false;
-  if (ownText) {
-    memmove(block + stringLength, block + offset, length);
-  } else if (text) {
-    memcpy(block + stringLength, text, length);
-  } else {
-    memset(block + stringLength, 0, length);
-  }
-  value->stringValue = block;
-  stringLength += length;
-  block[stringLength] = '\0';
-
+// After its text was joined: the value is a string, holding no object or array any
+// more, and its text is read as a number.
+void VELQ_ValueInternals::becomeString(VELQ_Value *value) {
   VELQ_Object *object = value->dataType == DTYPE_OBJECT ? value->value.object : nullptr;
   VELQ_Array *array = value->dataType == DTYPE_ARRAY ? value->value.array : nullptr;
   int oldType = value->dataType;
@@ -421,5 +381,18 @@ bool VELQ_ValueInternals::append(VELQ_Value *value, const char *text, uint32_t l
   value->value.uint64 = 0;
   releaseHeld(oldType, object, array);
   value->updateNumber();
-  return true;
+}
+
+// The type and content of source without its text: an object value gets a record of its
+// own (sharing the class and the data), an array value one more reference on the array.
+void VELQ_ValueInternals::copyContent(VELQ_Value *to, const VELQ_Value *from) {
+  to->dataType = from->dataType;
+  if (from->dataType == DTYPE_OBJECT) {
+    to->value.object = from->value.object ? new VELQ_Object(from->value.object) : nullptr;
+  } else if (from->dataType == DTYPE_ARRAY) {
+    to->value.array = from->value.array;
+    if (to->value.array) to->value.array->incRefCount();
+  } else {
+    to->value = from->value;
+  }
 }

@@ -88,6 +88,8 @@ VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < preloadCount; i++) velqRelease(preloadList[i]);
   velqRelease(preloadList);
   if (internals) {
+    // Modules merged outside a run (by a host calling useModule) were never dropped.
+    for (uint32_t i = 0; i < moduleCount; i++) velqRelease(internals->moduleFiles[i]);
     internals->~VELQ_ProgramInternals();
     velqRelease(internals);
   }
@@ -154,14 +156,10 @@ int VELQ_ProgramInternals::refuseNestedRun(VELQ_Program &program, VELQ_Environme
                                            uint32_t argc, VELQ_Value **argv,
                                            VELQ_VariableSystem *userLocals,
                                            VELQ_VariableSystem **globalsOut) {
-  if (environment != program.environment) delete environment;
-  int stacked = program.dataStack->getSize();
-  void **stack = program.dataStack->peekList(stacked);
+  if (!holds(program, environment)) delete environment;
   for (uint32_t i = 0; i < argc; i++)
-    if (!velqListHolds(stack, (size_t)stacked, argv[i])) delete argv[i];
-  if (userLocals != program.globals && userLocals != program.constants &&
-      userLocals != program.locals)
-    delete userLocals;
+    if (!holds(program, argv[i])) delete argv[i];
+  if (!holds(program, userLocals)) delete userLocals;
   if (globalsOut) *globalsOut = nullptr;
   return -1;
 }
@@ -175,7 +173,7 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
                                           VELQ_VariableSystem *userLocals) {
   // The program's own globals or constants cannot be handed over as the run's locals:
   // the program would destroy them twice.
-  if (userLocals == program.globals || userLocals == program.constants) userLocals = nullptr;
+  if (holds(program, userLocals)) userLocals = nullptr;
   program.environment = environment ? environment : new VELQ_Environment();
   program.dataStack = new VELQ_Stack();
   program.controlStack = new VELQ_Stack();
@@ -407,7 +405,7 @@ VELQ_Variable *VELQ_Program::findGlobalVariable(const char *name) {
 namespace {
 
 // Whether one of the system's variables holds value.
-bool holdsValue(const VELQ_VariableSystem *system, const VELQ_Value *value) {
+bool holdsValue(const VELQ_VariableSystem *system, const void *value) {
   for (uint32_t i = 0; system && i < system->getCount(); i++)
     if (system->getVariable(i)->getValue() == value) return true;
   return false;
@@ -415,13 +413,24 @@ bool holdsValue(const VELQ_VariableSystem *system, const VELQ_Value *value) {
 
 }  // namespace
 
+bool VELQ_ProgramInternals::holds(const VELQ_Program &program, const void *pointer) {
+  if (!pointer) return false;
+  if (pointer == program.environment || pointer == program.result ||
+      pointer == program.constants || pointer == program.globals || pointer == program.locals)
+    return true;
+  if (holdsValue(program.constants, pointer) || holdsValue(program.globals, pointer) ||
+      holdsValue(program.locals, pointer))
+    return true;
+  VELQ_Stack *stack = program.dataStack;
+  return stack && velqListHolds(stack->peekList(stack->getSize()), (size_t)stack->getSize(), pointer);
+}
+
 // A value that the program holds already (the latest result, or the value of another of its
 // variables) cannot change owner a second time; the variable gets a copy of it instead.
 void VELQ_Program::setGlobalVariable(const char *name, VELQ_Value *value) {
   VELQ_Variable *variable = name && globals ? globals->find(name) : nullptr;
   if (variable && variable->getValue() == value) return;  // it holds that value already
-  bool held = value && (value == result || holdsValue(globals, value) ||
-                        holdsValue(constants, value) || holdsValue(locals, value));
+  bool held = internals && VELQ_ProgramInternals::holds(*this, value);
   if (!name || !globals) {
     if (!held) delete value;
     return;

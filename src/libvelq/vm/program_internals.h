@@ -25,7 +25,7 @@ struct VELQ_FunctionIndex {
 // One frame of the chain of calls that led to the latest error, with its own copies of
 // the names (the code of modules is gone after the run).
 struct VELQ_StoredFrame {
-  char function[VELQ_FUNCTION_NAME_FIELD];
+  char function[VELQ_FUNCTION_NAME_SIZE];
   char module[VELQ_MODULE_NAME_SIZE];
   char *file;  // owned copy, or null
   int line;
@@ -69,6 +69,11 @@ struct VELQ_ProgramInternals {
   char moduleFailure[VELQ_ERROR_TEXT_SIZE] = {0};
 
   ~VELQ_ProgramInternals();
+
+  // Whether the program holds pointer already (see runtime/ownership.h): its
+  // environment, one of its variable systems, its result, the value of one of its
+  // variables, or a value on its data stack.
+  static bool holds(const VELQ_Program &program, const void *pointer);
 
   // ---- The steps of a run (vm/program.cpp) ----
   static int refuseNestedRun(VELQ_Program &program, VELQ_Environment *environment,
