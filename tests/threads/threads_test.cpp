@@ -165,8 +165,9 @@ const VELQ_ExtFunction runFunctions[] = {
     {"host_squares", hostSquares, 1},
 };
 
-// Builds texts in an array, fills a host object and sums an array the host made, and
-// returns all three in an array: [0] a summary text, [1] the box, [2] the squares.
+// Builds texts in an array, fills a host object, sums an array the host made and adds a
+// text to it, and returns all three in an array: [0] a summary text, [1] the box, [2] the
+// squares with the text after them.
 const char *const workScript = R"(
 sub main(who, n) {
   array parts;
@@ -178,6 +179,7 @@ sub main(who, n) {
   total = 0;
   i = 0;
   while (i < n) { total = total + squares[i]; i++; }
+  squares[n] = who . "!";
   array result;
   result[0] = parts[n - 1] . ":" . box->name . ":" . box->count . ":" . total;
   result[1] = box;
@@ -202,7 +204,7 @@ struct Handover {
   int n;
   VELQ_Value *summary;  // a text
   VELQ_Value *box;      // an object record sharing the box with the result's
-  VELQ_Value *squares;  // a copy of the result's array of numbers
+  VELQ_Value *squares;  // a copy of the result's array of numbers and a text
 };
 
 // A queue of handovers between two threads.
@@ -235,9 +237,11 @@ bool checkAndRelease(const Handover &h) {
          static_cast<Box *>(object->getData())->name == h.who &&
          static_cast<Box *>(object->getData())->count == h.n;
   VELQ_Array *squares = h.squares->getValueAsArray();
-  good = good && squares && squares->getSize() == h.n;
+  good = good && squares && squares->getSize() == h.n + 1;
   for (int32_t i = 0; good && i < h.n; i++)
     good = squares->get(i) && squares->get(i)->getValueAsInt32() == i * i;
+  const char *text = good ? squares->get(h.n)->getValueAsCString() : nullptr;
+  good = good && text && text == h.who + "!";
   delete h.summary;
   delete h.box;
   delete h.squares;
