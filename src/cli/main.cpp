@@ -1,80 +1,47 @@
-// velq: compiles a script and runs it, or writes its program listing.
-#include <errno.h>
+// velq: compiles a script and runs it, checks it, or writes its program listing; without
+// a script on a terminal, or with -i, it reads lines from the REPL.
+#include <ctype.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "options.h"
+#include "repl.h"
+#include "report.h"
+#include "run.h"
+#include "script_text.h"
 #include "velq.h"
 
 namespace {
 
-// Writes every trace(level, text) of the script to standard error.
-class TracingEnvironment : public VELQ_Environment {
- public:
-  void trace(int level, const char *text) override {
-    fprintf(stderr, "trace[%d]: %s\n", level, text ? text : "");
-  }
-};
-
-// A script or module text read into memory, released with free.
-struct SourceText {
-  char *text = nullptr;
-  ~SourceText() { free(text); }
-};
+enum { SYNOPSIS_COLUMN = 26 };  // where --help-functions starts the descriptions
 
 int usageError(const std::string &problem) {
   fprintf(stderr, "velq: %s\nTry 'velq --help' for more information.\n", problem.c_str());
   return VELQ_EXIT_USAGE;
 }
 
-// Reads a script file as the engine reads module files (zero bytes become spaces).
-// A directory is refused here: reading one is not the loader's business.
-bool loadFile(const std::string &name, SourceText *source) {
-  struct stat info;
-  if (stat(name.c_str(), &info) != 0) {
-    fprintf(stderr, "velq: cannot read %s: %s\n", name.c_str(), strerror(errno));
-    return false;
+// The toolkit's functions with what each gives, then the names of the built-ins.
+void listFunctions() {
+  printf("Toolkit functions (velq adds them to every run unless --no-toolkit is given):\n");
+  for (const VELQ_ToolkitFunction &function : VELQ_ToolkitFunctions)
+    printf("  %-*s%s\n", SYNOPSIS_COLUMN - 2, function.synopsis, function.description);
+  printf("\nBuilt-in functions, in every run:\n ");
+  VELQ_Environment builtins;
+  size_t column = 1;
+  for (uint32_t i = 0; i < builtins.getFunctionCount(); i++) {
+    const char *name = builtins.getFunction(i)->name;
+    if (column + 1 + strlen(name) > 80) {
+      printf("\n ");
+      column = 1;
+    }
+    column += printf(" %s", name);
   }
-  if (S_ISDIR(info.st_mode)) {
-    fprintf(stderr, "velq: cannot read %s: %s\n", name.c_str(), strerror(EISDIR));
-    return false;
-  }
-  unsigned long size = 0;
-  source->text = VELQLoadFile(name.c_str(), &size);
-  if (!source->text) {
-    fprintf(stderr, "velq: cannot read %s\n", name.c_str());
-    return false;
-  }
-  return true;
-}
-
-// Reads the whole of standard input; zero bytes become spaces, as for files.
-bool loadStandardInput(SourceText *source) {
-  std::string text;
-  char buffer[16384];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, stdin)) > 0) text.append(buffer, n);
-  if (ferror(stdin)) {
-    fprintf(stderr, "velq: cannot read standard input\n");
-    return false;
-  }
-  for (char &c : text)
-    if (c == '\0') c = ' ';
-  source->text = strdup(text.c_str());
-  return source->text != nullptr;
-}
-
-// Compiles text; on failure writes "NAME: " and the compiler's message.
-VELQ_Program *compileOrReport(const char *text, const std::string &name) {
-  char error[VELQ_COMPILE_ERROR_SIZE];
-  VELQ_Program *program = VELQCompile(text, error, sizeof error);
-  if (!program) fprintf(stderr, "%s: %s\n", name.c_str(), error);
-  return program;
+  printf("\n");
 }
 
 // The name a module file is offered under: its base name without the extension.
@@ -86,86 +53,106 @@ std::string moduleName(const std::string &file) {
   return base;
 }
 
-// Compiles every -m FILE into the library. Returns an exit status, 0 when all went in.
-int loadModules(const std::vector<std::string> &files, VELQ_Library *library) {
+std::string lowerCase(std::string text) {
+  for (char &c : text) c = (char)tolower((unsigned char)c);
+  return text;
+}
+
+// Compiles every -m FILE into the library and notes its file for reports. Returns an
+// exit status, VELQ_EXIT_OK when all went in.
+int loadModules(const std::vector<std::string> &files, RunSetup *setup) {
   unsigned long id = 0;
   for (const std::string &file : files) {
     std::string name = moduleName(file);
     if (name.empty()) return usageError("-m " + file + ": no module name in the file name");
-    SourceText source;
-    if (!loadFile(file, &source)) return VELQ_EXIT_NO_INPUT;
-    VELQ_Program *module = compileOrReport(source.text, file);
-    if (!module) return VELQ_EXIT_COMPILE_FAILED;
-    if (!library->addScript(++id, name.c_str(), module)) {
+    std::string text;
+    if (!loadScriptFile(file, &text)) return VELQ_EXIT_NO_INPUT;
+    char error[VELQ_COMPILE_ERROR_SIZE];
+    VELQ_Program *module = VELQCompile(text.c_str(), error, sizeof error);
+    if (!module) {
+      reportCompileError(file, error);
+      return VELQ_EXIT_COMPILE_FAILED;
+    }
+    if (!setup->library->addScript(++id, name.c_str(), module)) {
       delete module;
       return usageError("-m " + file + ": a module named '" + name + "' is given already");
     }
+    setup->moduleFiles[lowerCase(name)] = file;
   }
   return VELQ_EXIT_OK;
 }
 
-// Writes the result's text form, or the type name of a value without one.
-void writeResult(VELQ_Value *result) {
-  if (result && result->isString()) {
-    uint32_t length = 0;
-    const char *text = result->getValueAsString(&length);
-    fwrite(text, 1, length, stdout);
-  } else {
-    fputs(VELQ_TypeName(result ? result->getDataType() : DTYPE_NULL), stdout);
-  }
-  fputc('\n', stdout);
+// The folders a script's `use` looks in: the script's own folder, then the current one.
+// For a script in the current folder, and for -e and standard input, that is the
+// current folder alone, which is where the engine looks when it is given none.
+std::vector<std::string> moduleDirectoriesFor(const VelqOptions &options) {
+  std::vector<std::string> directories;
+  if (options.source != VelqOptions::FROM_FILE) return directories;
+  size_t slash = options.script.find_last_of('/');
+  if (slash == std::string::npos) return directories;
+  std::string own = slash == 0 ? "/" : options.script.substr(0, slash);
+  if (own == ".") return directories;
+  directories.push_back(own);
+  directories.push_back(".");
+  return directories;
 }
 
-int runScript(const VelqOptions &options) {
-  SourceText source;
-  std::string label;
+// Reads the script's text and names it for reports. Returns an exit status.
+int loadScript(const VelqOptions &options, std::string *text, std::string *label) {
   switch (options.source) {
     case VelqOptions::FROM_TEXT:
-      source.text = strdup(options.script.c_str());
-      label = "-e";
-      break;
+      *text = options.script;
+      skipScriptHeader(text);
+      *label = "-e";
+      return VELQ_EXIT_OK;
     case VelqOptions::FROM_STDIN:
-      if (!loadStandardInput(&source)) return VELQ_EXIT_NO_INPUT;
-      label = "-";
-      break;
-    case VelqOptions::FROM_FILE:
-      if (!loadFile(options.script, &source)) return VELQ_EXIT_NO_INPUT;
-      label = options.script;
-      break;
+      *label = "-";
+      return loadStandardInput(text) ? VELQ_EXIT_OK : VELQ_EXIT_NO_INPUT;
+    default:
+      *label = options.script;
+      return loadScriptFile(options.script, text) ? VELQ_EXIT_OK : VELQ_EXIT_NO_INPUT;
+  }
+}
+
+int runTool(const VelqOptions &options) {
+  VELQ_Library library;
+  RunSetup setup;
+  setup.options = &options;
+  setup.library = &library;
+  setup.moduleDirectories = moduleDirectoriesFor(options);
+  int status = loadModules(options.modules, &setup);
+  if (status != VELQ_EXIT_OK) return status;
+  if (options.source == VelqOptions::NO_SCRIPT) {
+    setup.label = "repl";
+    return runRepl(&setup, nullptr);
   }
 
-  VELQ_Library library;
-  int status = loadModules(options.modules, &library);
+  std::string text;
+  status = loadScript(options, &text, &setup.label);
   if (status != VELQ_EXIT_OK) return status;
-
-  VELQ_Program *program = compileOrReport(source.text, label);
-  if (!program) return VELQ_EXIT_COMPILE_FAILED;
-
-  if (options.action == VelqOptions::DUMP) {
-    program->dump(stdout);
+  char error[VELQ_COMPILE_ERROR_SIZE];
+  VELQ_Program *program = VELQCompile(text.c_str(), error, sizeof error);
+  if (!program) {
+    reportCompileError(setup.label, error);
+    return VELQ_EXIT_COMPILE_FAILED;
+  }
+  if (options.action == VelqOptions::CHECK || options.action == VelqOptions::DUMP) {
+    if (options.action == VelqOptions::DUMP) program->dump(stdout);
     delete program;
     return VELQ_EXIT_OK;
   }
 
-  VELQ_Environment *environment = options.trace ? new TracingEnvironment() : new VELQ_Environment();
-  environment->setIO(stdin, stdout);
-  environment->setLibrary(&library);
-
-  std::vector<VELQ_Value *> arguments;
-  arguments.reserve(options.arguments.size());
-  for (const std::string &text : options.arguments)
-    arguments.push_back(new VELQ_Value(text.c_str()));
-
-  // The program takes the environment and the argument values.
-  int outcome =
-      program->run(environment, arguments.size(), arguments.data(), nullptr, nullptr, nullptr);
-  if (outcome == 0) {
-    if (options.printResult) writeResult(program->getResult());
+  if (runWithBudgets(program, setup, nullptr) == 0) {
+    status = exitStatusOfRun(program);
+    if (options.printResult) writeResult(program->getResult(), stdout);
   } else {
     fflush(stdout);
-    const char *text = program->getErrorText();
-    fprintf(stderr, "%s\n", text[0] ? text : "velq: the run stopped without an error text");
-    status = VELQ_EXIT_RUN_FAILED;
+    reportRunError(program, setup.label, setup.moduleFiles);
+    status = takeInterrupt() ? VELQ_EXIT_INTERRUPTED : VELQ_EXIT_RUN_FAILED;
+  }
+  if (options.interactive) {
+    fflush(stdout);
+    return runRepl(&setup, program);  // the session takes the program
   }
   delete program;
   return status;
@@ -182,14 +169,22 @@ int main(int argc, char **argv) {
   if (options.action == VelqOptions::HELP) {
     fputs(velqUsageText(), stdout);
     status = VELQ_EXIT_OK;
+  } else if (options.action == VelqOptions::HELP_FUNCTIONS) {
+    listFunctions();
+    status = VELQ_EXIT_OK;
   } else if (options.action == VelqOptions::VERSION) {
     printf("velq %s\n", VELQ_VERSION);
     status = VELQ_EXIT_OK;
+  } else if (options.source == VelqOptions::NO_SCRIPT && !options.interactive &&
+             !isatty(STDIN_FILENO)) {
+    return usageError("no script given (FILE, '-' or -e TEXT)");
   } else {
-    status = runScript(options);
+    installInterruptHandler();
+    status = runTool(options);
   }
-  // Output that could not be written is a failure, not a success.
-  if (fflush(stdout) != 0 || ferror(stdout)) {
+  // Output that could not be written is a failure, not a success. (A write that Ctrl-C
+  // cut short is part of the run it stopped.)
+  if ((fflush(stdout) != 0 || ferror(stdout)) && status != VELQ_EXIT_INTERRUPTED) {
     fprintf(stderr, "velq: cannot write to standard output\n");
     if (status == VELQ_EXIT_OK) status = VELQ_EXIT_RUN_FAILED;
   }

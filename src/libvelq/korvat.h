@@ -26,6 +26,11 @@ private:
 // caseSensitive 0 compares letters without regard to case. Nonzero on a match.
 int MatchString(const char *pattern, const char *text, int caseSensitive);
 
+// MatchString that asks keepGoing(context) every million or so steps whether to go on
+// (a null keepGoing never stops it). 1 on a match, 0 without, -1 when it was stopped.
+int MatchStringChecked(const char *pattern, const char *text, int caseSensitive,
+                       int (*keepGoing)(void *), void *context);
+
 enum { KOSP_FIELD_UINT32 = 0, KOSP_FIELD_TEXT = 1 };
 
 // A protocol message: a set of fields, each a 32-bit number or a text, by id.

@@ -2,7 +2,7 @@
 #ifndef VELQ_H
 #define VELQ_H
 
-#define VELQ_VERSION "1.0.0"
+#define VELQ_VERSION "2.0.0"
 
 #include "korvat.h"
 #include "velq_value.h"
@@ -15,5 +15,6 @@
 #include "velq_program.h"
 #include "velq_library.h"
 #include "velq_compiler.h"
+#include "velq_toolkit.h"
 
 #endif

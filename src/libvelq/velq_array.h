@@ -23,7 +23,7 @@ public:
 
   // The engine allocates arrays itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   VELQ_Value *get(int32_t index) const;
   // Takes ownership of value. Without memory for a new slot the value is destroyed and
@@ -52,6 +52,7 @@ private:
   ArrayElement *elements;
   VELQ_Array *pendingNext;  // chains arrays waiting to be deleted (values/value.cpp)
   bool onCopyPath;          // being copied by velqStoredCopy (values/deep_copy.cpp)
+  int32_t lastFound;        // where the machine found an element last (values/array.cpp)
 };
 
 #endif

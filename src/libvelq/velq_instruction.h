@@ -102,7 +102,7 @@ public:
 
   // The engine allocates instructions itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   int32_t opCode;
   union {

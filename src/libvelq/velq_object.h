@@ -45,7 +45,7 @@ public:
 
   // The engine allocates object records itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   VELQ_Class *getClass() const { return objectClass; }
   void *getData() const { return data; }

@@ -194,8 +194,6 @@ protected:
   uint32_t preloadCount;
   char **preloadList;
   uint32_t subLevel;
-  VELQ_Stack *dataStack;
-  VELQ_Stack *controlStack;
   int32_t bindPosition;
   VELQ_VariableSystem *constants;
   VELQ_VariableSystem *globals;

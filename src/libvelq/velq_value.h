@@ -41,6 +41,7 @@ public:
   explicit VELQ_Value(int64_t n);
   explicit VELQ_Value(uint64_t n);
   explicit VELQ_Value(double d);
+  // A value made from text is null when memory for the text is refused.
   explicit VELQ_Value(const char *text);                   // zero-terminated, may be null
   VELQ_Value(const char *text, uint32_t length);          // counted, zero bytes kept
   ~VELQ_Value();
@@ -50,7 +51,7 @@ public:
 
   // The engine allocates values itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   int getDataType() const { return dataType; }
   bool isNull() const { return dataType == DTYPE_NULL; }

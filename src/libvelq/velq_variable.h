@@ -19,7 +19,7 @@ public:
 
   // The engine allocates variables itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   const char *getName() const { return name; }
   VELQ_Value *getValue() const { return value; }
@@ -27,11 +27,16 @@ public:
   void setValue(VELQ_Value *newValue);  // destroys the old value, takes the new one
 
 private:
+  friend struct VELQ_RuntimeInternals;  // the engine's own access (runtime/variable_internals.h)
+
+  struct BorrowedName {};
+  VELQ_Variable(const char *name, bool constant, BorrowedName);
   void holdOwnNull();
 
   char *name;  // the empty name when memory for a copy was refused
   VELQ_Value *value;
   bool constant;
+  bool nameBorrowed;  // name is not the variable's own copy (runtime/variable_internals.h)
   // The value the variable holds when it was given none (or null): kept inside the
   // variable, so that a variable always has a value, even without memory for one.
   VELQ_Value ownValue;
@@ -48,7 +53,7 @@ public:
 
   // The engine allocates systems itself: new yields null when memory is refused.
   static void *operator new(size_t size) noexcept;
-  static void operator delete(void *block) noexcept;
+  static void operator delete(void *block, size_t size) noexcept;
 
   VELQ_Variable *find(const char *name) const;
   // Takes value (null means a null value). Null, with value destroyed and the system
@@ -63,10 +68,18 @@ public:
   VELQ_Variable *getVariable(uint32_t i) const { return i < count ? items[i] : nullptr; }
 
 private:
+  friend struct VELQ_RuntimeInternals;
+
+  // Makes room for one more variable; false when memory is refused.
+  bool reserveOne();
+
   uint32_t count;
-  VELQ_Variable **items;
+  VELQ_Variable **items;  // inlineItems until more variables are created
   bool constant;
   uint32_t capacity;
+  // Room for the first few variables, so that a function's locals need no block of
+  // their own in the common case.
+  VELQ_Variable *inlineItems[4];
 };
 
 #endif

@@ -27,17 +27,31 @@ printf '%s\n' 'sub main() { println "odd"; }' >-odd.velq
 printf '%s\n' 'sub f() { _exit("early"); println "never"; } sub main() { f(); println "never"; }' \
   >exit.velq
 printf '%s\n' 'sub main() { trace(1, "one"); println "out"; trace(7, 42); }' >trace.velq
+printf '%s\n' '#!/usr/bin/env velq' 'sub main() {' '  x = "a" - 1;' '}' >shebang_error.velq
+printf '\xEF\xBB\xBFsub main() { println "bom"; }\n' >bom.velq
+printf '\xEF\xBB\xBF#!/usr/bin/env velq\nsub main() { println "bom and shebang"; }\n' >bom_shebang.velq
+printf '%s\n' 'sub main() { n = 0; while (ReadLine() != null) n++; println n . " lines"; }' >count.velq
+printf '%s\n' 'sub main() { println "checked only"; }' >prints.velq
+printf '%s\n' 'use util;' 'sub triple(x) { return x * 3; }' 'sub main() { println "ran"; }' >funcs.velq
+mkdir -p deep
+printf '%s\n' '// A module whose error lies three calls deep.' 'sub level3(x) {' '  return x % 0;' '}' \
+  'sub level2(x) { return level3(x) + 1; }' 'sub level1(x) { return level2(x) * 2; }' >deep/lib.velq
+printf '%s\n' 'use lib;' 'sub main() {' '  println "start";' '  level1(5);' '}' >deep/main.velq
+printf '%s\n' 'sub broken( {' >deep/bad.velq
+printf '%s\n' 'use bad;' 'sub main() { }' >deep/uses_bad.velq
 mkdir -p adir
 cp util.velq "$work/elsewhere/other.velq"
 fx=$work/fixtures
 
 failures=0
 cases=0
+case_time_limit=${VELQ_CASE_TIME_LIMIT:-60}  # seconds; a run that takes longer fails with 124
 
 # check NAME STATUS STDOUT STDERR [ARG]...
 #   Runs velq with the ARGs (standard input from $STDIN when it is set, else empty) and
 #   compares the exit status, the whole standard output, and standard error, which may
-#   be a glob pattern. Runs in $RUN_IN when it is set.
+#   be a glob pattern. Runs in $RUN_IN when it is set, and stops velq after
+#   $case_time_limit seconds (status 124).
 check() {
   local name=$1 status=$2 out=$3 err=$4
   shift 4
@@ -45,7 +59,7 @@ check() {
   local got_out got_err got_status
   printf "%s" "${STDIN:-}" >"$work/stdin"
   got_out=$(
-    cd "${RUN_IN:-$fx}" && "$velq" "$@" <"$work/stdin" 2>"$work/stderr"
+    cd "${RUN_IN:-$fx}" && timeout -k 5 "$case_time_limit" "$velq" "$@" <"$work/stdin" 2>"$work/stderr"
     echo "status=$?"
   )
   got_status=${got_out##*status=}
@@ -93,7 +107,7 @@ check "-r function without return" 0 "hello${nl}null$nl" "" -r hello.velq
 check "-r after _exit deep in a call" 0 "early$nl" "" -r exit.velq
 check "no -r, no result written" 0 "" "" -e '1 + 2'
 check "-r nothing after a failed run" 1 "before$nl" \
-  "Error 4 in line 3: Bad arithmetic conversion" -r fails.velq
+  "fails.velq:3: Error 4 in line 3: Bad arithmetic conversion${nl}  in main (fails.velq:3)" -r fails.velq
 
 # -t: trace lines on standard error; without -t they are dropped.
 check "-t" 0 "out$nl" "trace[1]: one${nl}trace[7]: 42" -t trace.velq
@@ -106,29 +120,33 @@ check "-d" 0 "0000  PUSH    \"1\"${nl}0001  PUSH    \"2\"${nl}0002  ADD     ${nl
   "" -d -e '1 + 2'
 check "--dump does not run" 0 "0000  PUSH    \"x\"${nl}0001  PRINT   ${nl}0002  NRET    $nl" "" \
   --dump -e 'sub main() { print "x"; }'
-check "-d of a compile error" 2 "" "-e: Error in line 1: syntax error, unexpected \$end" -d -e ''
+check "-d of a compile error" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end" -d -e ''
 
 # -m: modules in a library under the file's base name; the script's folder is not needed.
 RUN_IN=$work/elsewhere check "-m" 0 "42${nl}HI!$nl" "" -m "$fx/util.velq" -m "$fx/Loud.text" \
   "$fx/uses.velq"
-RUN_IN=$work/elsewhere check "no -m: module missing" 1 "" \
-  "Error 16 in line 0: Requested module not found or cannot be loaded" "$fx/uses_util.velq"
+RUN_IN=$work/elsewhere check "no -m: module beside the script" 0 "2$nl" "" "$fx/uses_util.velq"
+RUN_IN=$work/elsewhere check "module found nowhere" 1 "" \
+  "-e: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"nosuch\" not found (looked in: .)" \
+  -e 'use nosuch; sub main() { }'
 RUN_IN=$work/elsewhere check "-m attached" 0 "2$nl" "" "-m$fx/util.velq" "$fx/uses_util.velq"
-check "-m that does not compile" 2 "" "$fx/broken.velq: Error in line 1: *" \
+check "-m that does not compile" 2 "" "$fx/broken.velq:1: Error in line 1: *" \
   -m "$fx/broken.velq" hello.velq
 check "-m missing file" 66 "" "velq: cannot read $fx/none.velq*" -m "$fx/none.velq" hello.velq
 check "-m same base name twice" 64 "" "velq: -m *other.velq: a module named 'other' is given already*" \
   -m "$work/elsewhere/other.velq" -m "$work/elsewhere/other.velq" hello.velq
 
 # Exit status 1: the run failed; output before the error is kept.
-check "runtime error" 1 "before$nl" "Error 4 in line 3: Bad arithmetic conversion" fails.velq
-check "runtime error in -e" 1 "" "Error 11 in line 1: Function not found" -e 'nosuch(1)'
-check "no main" 1 "" "Error 7 in line 0: main() function not presented" -e 'sub f() { }'
+check "runtime error" 1 "before$nl" \
+  "fails.velq:3: Error 4 in line 3: Bad arithmetic conversion${nl}  in main (fails.velq:3)" fails.velq
+check "runtime error in -e" 1 "" "-e:1: Error 11 in line 1: Function not found${nl}  in main (-e:1)" \
+  -e 'nosuch(1)'
+check "no main" 1 "" "-e: Error 7 in line 0: main() function not presented" -e 'sub f() { }'
 
 # Exit status 2: compilation failed; FILE, ": " and the compiler's message.
-check "syntax error" 2 "" "syntax.velq: Error in line 3: syntax error, unexpected '}'" syntax.velq
-check "syntax error from stdin" 2 "" "-: Error in line 1: syntax error, unexpected \$end" -
-check "lexical error" 2 "" "-e: Error in line 1: Invalid character '#' (0x23)" -e '1 # 2'
+check "syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'" syntax.velq
+check "syntax error from stdin" 2 "" "-:1: Error in line 1: syntax error, unexpected \$end" -
+check "lexical error" 2 "" "-e:1: Error in line 1: Invalid character '#' (0x23)" -e '1 # 2'
 
 # Exit status 64: the command line is wrong.
 check "nothing given" 64 "" "velq: no script given*" 
@@ -142,12 +160,126 @@ check "-e without value" 64 "" "velq: option requires an argument -- 'e'*" -r -e
 check "missing file" 66 "" "velq: cannot read none.velq*" none.velq
 check "directory" 66 "" "velq: cannot read adir*" adir
 
+# Scripts run as programs: a first line starting with #! is skipped and so is a UTF-8
+# byte-order mark; line numbers stay those of the file.
+check "shebang keeps line numbers" 1 "" \
+  "shebang_error.velq:3: Error 4 in line 3: Bad arithmetic conversion${nl}  in main (shebang_error.velq:3)" \
+  shebang_error.velq
+check "byte-order mark" 0 "bom$nl" "" bom.velq
+check "byte-order mark and shebang" 0 "bom and shebang$nl" "" bom_shebang.velq
+check "shebang in -e" 0 "1$nl" "" -r -e $'#!velq\n1'
+cases=$((cases + 1))
+printf '%s\n' '#!/usr/bin/env velq' 'sub main() { println "run as " . $1; exit 3; }' >"$work/program.velq"
+chmod +x "$work/program.velq"
+got=$(cd "$work" && PATH="$(dirname "$velq"):$PATH" ./program.velq direct 2>&1)
+status=$?
+if [ "$got" != "run as direct" ] || [ $status -ne 3 ]; then
+  failures=$((failures + 1))
+  echo "FAIL executable script: status $status, output [$got]"
+fi
+
+# Exit statuses from exit and _exit: a whole number from 0 to 255, else 0.
+check "exit N" 3 "" "" -e 'sub main() { exit 3; }'
+check "_exit(N) deep in a call" 4 "" "" -e 'sub f() { _exit(4); } sub main() { f(); }'
+check "exit with text that is a number" 7 "" "" -e 'sub main() { exit "7"; }'
+check "exit 255" 255 "" "" -e 'sub main() { exit 255; }'
+check "exit 256 is no status" 0 "" "" -e 'sub main() { exit 256; }'
+check "exit -1 is no status" 0 "" "" -e 'sub main() { exit -1; }'
+check "exit of a real is no status" 0 "" "" -e 'sub main() { exit 3.0; }'
+check "exit of text is no status" 0 "x$nl" "" -r -e 'sub main() { exit "x"; }'
+check "return is no exit" 0 "" "" -e 'sub main() { return 5; }'
+
+# The toolkit is there unless --no-toolkit; --help-functions lists it.
+STDIN=$'a\nb\n' check "input counted" 0 "2 lines$nl" "" count.velq
+check "toolkit" 0 "3$nl" "" -r -e 'Count(Split("a,b,c", ","))'
+check "--no-toolkit" 1 "" "-e:1: Error 11 in line 1: Function not found${nl}  in main (-e:1)" \
+  --no-toolkit -e 'Count(1)'
+check "--no-toolkit keeps the built-ins" 0 "3$nl" "" --no-toolkit -r -e 'length("abc")'
+functions=$("$velq" --help-functions)
+for name in ReadLine ReadFile ArgCount Count Keys Split Join Replace Floor Ceil Round Sqrt Format \
+  AddrInRange; do
+  cases=$((cases + 1))
+  if [[ $functions != *"$name"* ]]; then
+    failures=$((failures + 1))
+    echo "FAIL --help-functions does not list $name"
+  fi
+done
+check "ArgCount" 0 "3$nl" "" -r -e 'ArgCount()' a b c
+
+# -c: compile only, nothing printed when fine; FILE:LINE: and the message otherwise.
+check "-c" 0 "" "" -c prints.velq
+check "--check" 0 "" "" --check prints.velq
+check "-c of a syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'" \
+  -c syntax.velq
+check "-c of -e" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end" -c -e '1 +'
+check "-c of a -m module" 2 "" "$fx/broken.velq:1: Error in line 1: *" -c -m "$fx/broken.velq" \
+  prints.velq
+check "-c without a script" 64 "" "velq: no script given*" -c
+check "-v" 0 "velq $version$nl" "" -v
+
+# Modules next to the script come first, wherever velq runs; an error inside a module
+# names the module's file, then every call that led there.
+RUN_IN=$work/elsewhere check "module next to the script, error three calls deep" 1 "start$nl" \
+  "*deep/lib.velq:3: Error 9 in line 3: Divide by zero$nl  in level3 (*deep/lib.velq:3)$nl  called from level2 (*deep/lib.velq:5)$nl  called from level1 (*deep/lib.velq:6)$nl  called from main ($fx/deep/main.velq:4)" \
+  "$fx/deep/main.velq"
+check "module that does not compile" 1 "" \
+  "deep/uses_bad.velq: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"bad\" (*bad.velq): Error in line 1: syntax error*" \
+  deep/uses_bad.velq
+RUN_IN=$work/elsewhere check "error inside a -m module" 1 "" \
+  "$fx/deep/lib.velq:3: Error 9 in line 3: Divide by zero$nl  in level3 ($fx/deep/lib.velq:3)$nl  called from level2*$nl  called from level1*$nl  called from main (-e:1)" \
+  -m "$fx/deep/lib.velq" -e 'use lib; sub main() { level1(1); }'
+check "deep recursion shows its ends" 1 "" \
+  "-e:1: Error 8 in line 1: Control stack overflow$nl  in down (-e:1)$nl*  ... 32758 more calls ...$nl*  called from main (-e:1)" \
+  -e 'sub down(n) { return down(n + 1); } sub main() { down(0); }'
+
+# Budgets: each stops a run with its error; a bad value is a usage error.
+check "--max-steps" 1 "" "-e:1: Error 26 in line 1: Step limit exceeded$nl  in main (-e:1)" \
+  --max-steps 1000 -e 'sub main() { while (1); }'
+check "--max-steps=N" 0 "" "" --max-steps=1000 -e 'sub main() { i = 0; while (i < 10) i++; }'
+check "--timeout" 1 "" "-e:1: Error 27 in line 1: Time limit exceeded$nl  in main (-e:1)" \
+  --timeout 0.2 -e 'sub main() { while (1); }'
+check "--max-memory" 1 "" "-e:1: Error 28 in line 1: Memory limit exceeded$nl  in main (-e:1)" \
+  --max-memory 64M -e 'sub main() { s = "x"; while (1) s = s . s; }'
+# Memory the system refuses ends the run with an error, not the tool. A sanitizer's
+# runtime needs more address space than such a limit leaves, so that build skips it.
+if ! ldd "$velq" 2>/dev/null | grep -q libasan; then
+  cases=$((cases + 1))
+  got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { x = left("x", 600000000); y = x . x; }' 2>&1)
+  status=$?
+  if [ $status -ne 1 ] || [[ $got != "-e:1: Error 29 in line 1: Out of memory"* ]]; then
+    failures=$((failures + 1))
+    echo "FAIL memory that cannot be had: status $status, output [$got]"
+  fi
+fi
+for bad in "--max-steps abc" "--max-steps -1" "--timeout 1e3" "--timeout ." "--timeout -1" \
+  "--max-memory 5X" "--max-memory 99999999999G" "--max-memory="; do
+  # shellcheck disable=SC2086
+  check "bad value: $bad" 64 "" "velq: invalid value for*" $bad -e '1'
+done
+check "budget without value" 64 "" "velq: option '--timeout' requires an argument*" --timeout
+
+# The REPL on standard input that is not a terminal (-i): no prompts; values printed,
+# assignments not; definitions and variables kept; errors reported and survived.
+STDIN=$'x = 1\nx + 1\nsub f(a) { return a * 2; }\nf(x)\nprintln "hi";\nprintln "bare"\n1 +\ny = x % 0;\nsub g(n) {\n  return f(n) + 1;\n}\ng(10)\narray a;\na[2] = "two";\na[2] . "!"\nnull\n"text"\nexit\nprintln "not reached";\n' \
+  check "REPL" 0 "2${nl}2${nl}hi${nl}bare${nl}21${nl}two!${nl}text$nl" \
+  "repl:7: Error in line 7: syntax error, unexpected \$end${nl}repl:8: Error 9 in line 8: Divide by zero${nl}  in main (repl:8)" \
+  -i
+STDIN=$'triple(14)\ntwice(1)\n' check "REPL after a script" 0 "ran${nl}42${nl}2$nl" "" -i -m util.velq funcs.velq
+STDIN=$'exit 5;\n' check "REPL exit status" 5 "" "" -i
+STDIN=$'sub f() { return 1; }\nsub f() { return 2; }\nf()\n' check "REPL redefinition" 0 "2$nl" "" -i
+STDIN=$'use nosuch;\n1 + 1\n' check "REPL refuses a module it cannot load" 0 "2$nl" \
+  "repl: Error 16 in line 0: Requested module not found or cannot be loaded$nl  module \"nosuch\" not found (looked in: .)" -i
+STDIN=$'array a;\na[1] = 5;\narray a;\ntypeof(a[1])\n' check "REPL array declared again" 0 "null$nl" "" -i
+STDIN=$'main()\n' check "REPL refuses main" 0 "" "velq: main is*" -i -e 'sub main() { }'
+STDIN=$'sub main() { }\n' check "REPL keeps main its own" 0 "" "velq: main is*" -i
+
 # --help and --version.
 check "--version" 0 "velq $version$nl" "" --version
 check "--version wins over a script" 0 "velq $version$nl" "" --version hello.velq
 help=$("$velq" --help)
-for word in "Usage: velq" "-e TEXT" "-m FILE" "--dump" "--result" "--trace" "--version" \
-  "Exit status" " 0 " " 1 " " 2 " " 64 " " 66 " "Example"; do
+for word in "Usage: velq" "-e TEXT" "-m FILE" "--dump" "--check" "--result" "--trace" "--version" \
+  "--interactive" "--no-toolkit" "--help-functions" "--max-steps" "--timeout" "--max-memory" \
+  "Exit status" " 0 " " 1 " " 2 " " 64 " " 66 " " 130 " "Example"; do
   cases=$((cases + 1))
   if [[ $help != *"$word"* ]]; then
     failures=$((failures + 1))

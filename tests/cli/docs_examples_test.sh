@@ -9,14 +9,21 @@
 #   // expect: TEXT                  one line of standard output, in order
 #   // expect result: TEXT           the result as written by velq -r (after the output)
 #   // expect trace: TEXT            one line of standard error under velq -t
-#   // expect runtime error: TEXT    the run fails (status 1) with TEXT on standard error
-#   // expect compile error: TEXT    compilation fails (status 2) with "FILE: TEXT"
+#   // expect runtime error: TEXT    the run fails (status 1) with "FILE:LINE: TEXT" on
+#                                    standard error (the calls that led there follow)
+#   // expect compile error: TEXT    compilation fails (status 2) with "FILE:LINE: TEXT"
 #   // args: A B ...                 the script's arguments
 #   // listing:                      the lines "// TEXT" after it are the listing of velq -d
 # Scripts run in examples/, so that `use NAME;` finds the module files kept there.
 # Every fenced block marked cpp must be an excerpt, character for character, of a
 # file in examples/host/ (whose programs the install tests build and run), of a public
 # header or of the velq tool; every block marked cmake of examples/host/CMakeLists.txt.
+#
+# A velq block right after a line "<!-- file: NAME -->" is also written as the file NAME
+# into a folder of its document, where the document's console blocks run: each line
+# "$ COMMAND" runs COMMAND with bash there (velq on the PATH, no standard input), and the
+# lines up to the next "$ " or the end of the block are its standard output and standard
+# error together.
 set -uo pipefail
 velq=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 source_dir=$2
@@ -48,7 +55,11 @@ check_script() {
       *"// args: "*) read -r -a args <<<"${line#*// args: }" ;;
     esac
   done <"$file"
-  [ -n "$compile_error" ] && expect_err="$file: $compile_error"$'\n'
+  if [ -n "$compile_error" ]; then
+    local line_number=${compile_error#Error in line }
+    line_number=${line_number%%:*}
+    expect_err="$file:$line_number: $compile_error"$'\n'
+  fi
 
   cases=$((cases + 1))
   if [ -z "$expect_out$expect_err" ] && [ $status -eq 0 ]; then
@@ -68,6 +79,12 @@ check_script() {
   got_out=${got_out%status=*}
   got_err=$(cat "$work/stderr"; echo x)
   got_err=${got_err%x}
+  # A run-time error is expected by its text: the place before it and the calls after it
+  # are the tool's (see cli_test.sh).
+  if [ $status -eq 1 ]; then
+    got_err=$(printf '%s' "$got_err" | grep -v '^  ' | sed "s|^$file:[0-9]*: ||; s|^$file: ||"; echo x)
+    got_err=${got_err%x}
+  fi
   local problems=()
   [ "$got_status" = "$status" ] || problems+=("exit status: expected $status, got $got_status")
   [ "$got_out" = "$expect_out" ] || problems+=("stdout: expected [$expect_out], got [$got_out]")
@@ -79,21 +96,59 @@ check_script() {
   fi
 }
 
-# The documents' velq blocks, each written to a file named after its place.
+# The documents' velq blocks, each written to a file named after its place (and under
+# its own name when one is given), and their console blocks.
 for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
   name=$(basename "$doc" .md)
-  awk -v out="$work/$name" '
-    /^```velq[[:space:]]*$/ { file = sprintf("%s-L%04d.velq", out, NR + 1); inside = 1; next }
+  mkdir -p "$work/files-$name"
+  awk -v out="$work/$name" -v files="$work/files-$name" '
+    /^<!-- file: [^ ]+ -->$/ { named = files "/" $3; next }
+    /^```velq[[:space:]]*$/ { file = sprintf("%s-L%04d.velq", out, NR + 1); inside = 1; copy = named; named = ""; next }
     /^```cpp[[:space:]]*$/ { file = sprintf("%s-L%04d.cpp", out, NR + 1); inside = 1; next }
     /^```cmake[[:space:]]*$/ { file = sprintf("%s-L%04d.cmake", out, NR + 1); inside = 1; next }
-    inside && /^```[[:space:]]*$/ { inside = 0; close(file); next }
-    inside { print > file }
+    /^```console[[:space:]]*$/ { file = sprintf("%s-L%04d.console", out, NR + 1); inside = 1; next }
+    inside && /^```[[:space:]]*$/ { inside = 0; close(file); if (copy != "") close(copy); copy = ""; next }
+    inside { print > file; if (copy != "") print > copy }
+    { named = "" }
   ' "$doc"
 done
 for file in "$work"/*.velq; do
   [ -e "$file" ] || continue
   base=$(basename "$file" .velq)
   check_script "$file" "${base%-L*}.md line $((10#${base##*-L}))"
+done
+
+# The documents' console blocks: each command's output is what the block shows.
+velq_dir=$(dirname "$velq")
+for block in "$work"/*.console; do
+  [ -e "$block" ] || continue
+  base=$(basename "$block" .console)
+  doc=${base%-L*}
+  first=$((10#${base##*-L}))
+  commands=()
+  outputs=()
+  lines=()
+  number=0
+  while IFS= read -r line || [ -n "$line" ]; do
+    if [[ $line == '$ '* ]]; then
+      commands+=("${line#\$ }")
+      outputs+=("")
+      lines+=($((first + number)))
+    elif [ ${#commands[@]} -gt 0 ]; then
+      outputs[${#outputs[@]} - 1]+="$line"$'\n'
+    fi
+    number=$((number + 1))
+  done <"$block"
+  for i in "${!commands[@]}"; do
+    cases=$((cases + 1))
+    got=$(cd "$work/files-$doc" && PATH="$velq_dir:$PATH" bash -c "${commands[$i]}" 2>&1 </dev/null; echo x)
+    got=${got%x}
+    if [ "$got" != "${outputs[$i]}" ]; then
+      failures=$((failures + 1))
+      echo "FAIL $doc.md line ${lines[$i]}: \$ ${commands[$i]}"
+      echo "  expected [${outputs[$i]}], got [$got]"
+    fi
+  done
 done
 
 # The documents' C++ and CMake blocks are excerpts of files that are built.

@@ -100,7 +100,7 @@ case $mode in
         fail "examples/host does not build with make and pkg-config"
     else
       # Without make, the commands that its Makefile runs.
-      for program in minimal host library; do
+      for program in minimal host library untrusted; do
         # shellcheck disable=SC2046,SC2086
         g++ -std=c++17 -O0 -Wall $cxxflags -pthread $($pkg_config --cflags velq) \
           -o "$work/$program" "$source_dir/examples/host/$program.cpp" $($pkg_config --libs velq) \
@@ -112,7 +112,7 @@ case $mode in
 esac
 
 # The programs must run without help from the environment to find the libraries.
-for program in minimal host library; do
+for program in minimal host library untrusted; do
   check_linkage "$work/$program" "$kind"
   status=0
   env -u LD_LIBRARY_PATH "$work/$program" >"$work/$program.out" 2>"$work/$program.err" || status=$?

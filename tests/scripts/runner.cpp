@@ -60,6 +60,7 @@ struct ScriptCase {
   std::vector<Expectation> output;
   Expectation result, type, runtimeError, compileError;
   std::vector<std::string> args;
+  std::string input;  // the run's standard input, from the "// input:" lines
   int listingLine = 0;  // 0: no listing expected
   std::vector<Expectation> listing;
   std::vector<LibraryEntry> libraries;
@@ -109,6 +110,10 @@ bool readDirective(ScriptCase &sc, const std::string &line, size_t at, int numbe
       if (j > i) sc.args.push_back(rest.substr(i, j - i));
       i = j;
     }
+    return true;
+  }
+  if (startsWith(line, at, "input:")) {
+    sc.input += restAfter("input:") + "\n";
     return true;
   }
   if (startsWith(line, at, "listing:")) {
@@ -401,16 +406,21 @@ void runProgram(Reporter &r, VELQ_Program *program) {
   unsigned long codeSize = program->getCodeSize();
   uint32_t functionCount = program->getFunctionCount();
   int rc = -1;
+  // Without "// input:" lines the input is empty, so ReadLine gives null at once.
+  FILE *input = sc.input.empty() ? fopen("/dev/null", "r")
+                                 : fmemopen((void *)sc.input.data(), sc.input.size(), "r");
   std::string output = captured([&](FILE *out) {
     RunnerEnvironment *env = new RunnerEnvironment();
+    VELQRegisterToolkit(env);
     registerHostFunctions(env);
-    env->setIO(nullptr, out);
+    env->setIO(input, out);
     env->setLibrary(library);
     std::vector<VELQ_Value *> argv;
     for (const std::string &a : sc.args) argv.push_back(new VELQ_Value(a.c_str()));
     rc = program->run(env, argv.size(), argv.empty() ? nullptr : argv.data(), nullptr, nullptr,
                       nullptr);
   });
+  if (input) fclose(input);
   std::string errorText = program->getErrorText();
 
   if (sc.runtimeError.given()) {

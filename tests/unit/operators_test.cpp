@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vm/program_internals.h"
 #include "program_builder.h"
+#include "test_access.h"
 #include "velq.h"
 #include "values/promotion.h"
 
@@ -52,22 +52,22 @@ std::string errorText(int code, int line = 1) {
 class HandlerProbe : public VELQ_Program {
  public:
   HandlerProbe() {
-    dataStack = new VELQ_Stack();
+    VELQ_TestAccess::internals(*this).running = true;
     locals = new VELQ_VariableSystem();
   }
   ~HandlerProbe() {
-    while (dataStack->getSize() > 0) delete static_cast<VELQ_Value *>(dataStack->pop());
-    delete dataStack;
-    dataStack = nullptr;
+    VELQ_ProgramInternals::popValues(*this, depth());
     delete locals;
     locals = nullptr;
+    VELQ_TestAccess::internals(*this).running = false;
   }
   using VELQ_Program::doBinaryOperation;
   using VELQ_Program::doUnaryOperation;
+  using VELQ_Program::findOrCreateVariable;
 
-  void push(VELQ_Value *value) { dataStack->push(value); }
-  VELQ_Value *top() { return static_cast<VELQ_Value *>(dataStack->peek()); }
-  int depth() { return dataStack->getSize(); }
+  void push(VELQ_Value *value) { VELQ_ProgramInternals::pushNew(*this, value); }
+  VELQ_Value *top() { return VELQ_ProgramInternals::peekValue(*this); }
+  int depth() { return (int)VELQ_TestAccess::internals(*this).machine.depth(); }
   VELQ_VariableSystem *localSystem() { return locals; }
 };
 
@@ -416,7 +416,7 @@ TEST(VariableStepTest, NonNumbersAreRefused) {
 
 TEST(VariableStepTest, AnUnknownNameIsCreatedAsANullLocal) {
   HandlerProbe probe;
-  VELQ_ProgramInternals::doVariableStep(probe, OP_INC, "y");
+  VELQ_ProgramInternals::doVariableStep(probe, OP_INC, probe.findOrCreateVariable("y"));
   EXPECT_STREQ(probe.getErrorText(), "Error 4 in line 0: Bad arithmetic conversion");
   EXPECT_EQ(probe.depth(), 0);
   VELQ_Variable *y = probe.localSystem()->find("y");

@@ -5,6 +5,7 @@
 #define VELQ_TEST_ACCESS_H
 
 #include "velq.h"
+#include "vm/program_internals.h"
 
 struct VELQ_TestAccess {
   static int32_t allocated(const VELQ_Array &array) { return array.allocated; }
@@ -15,6 +16,7 @@ struct VELQ_TestAccess {
   static const VELQ_Module *module(const VELQ_Program &program, uint32_t i) {
     return i < program.moduleCount ? &program.modules[i] : nullptr;
   }
+  static VELQ_ProgramInternals &internals(VELQ_Program &program) { return *program.internals; }
 };
 
 namespace velq_test {

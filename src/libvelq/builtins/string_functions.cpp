@@ -23,7 +23,7 @@ namespace {
 
 // The text form of a value with a text form; the empty text when it has none.
 const char *textOf(VELQ_Value *value, uint32_t *length) {
-  const char *text = value->getValueAsString(length);
+  const char *text = VELQ_ValueInternals::textView(value, length);
   if (!text) {
     *length = 0;
     return "";

@@ -15,6 +15,9 @@
 #define YYSTYPE VELQ_YYSTYPE
 #include "scanner.hpp"
 
+// In the scanner's own file (scanner.l), where flex's internals are at hand.
+bool velqScanSource(char *source, yy_size_t size, yyscan_t yyscanner);
+
 VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Lexer)
 
 namespace {
@@ -59,8 +62,10 @@ bool VELQ_Lexer::startScanner(void **scanner) {
     *scanner = nullptr;
     return false;
   }
-  velq_yy_scan_buffer(sourceCode, (yy_size_t)sourceSize + 2, *scanner);
-  return true;
+  if (velqScanSource(sourceCode, (yy_size_t)sourceSize + 2, *scanner)) return true;
+  velq_yylex_destroy(*scanner);
+  *scanner = nullptr;
+  return false;
 }
 
 void VELQ_Lexer::error(const char *message) {

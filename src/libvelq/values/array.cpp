@@ -2,11 +2,12 @@
 #include <string.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Array)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Array)
 
 namespace {
 
@@ -33,24 +34,32 @@ int32_t lowerBound(const ArrayElement *elements, int32_t size, int32_t index) {
 }  // namespace
 
 VELQ_Array::VELQ_Array()
-    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr), onCopyPath(false) {}
+    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr),
+      onCopyPath(false),
+      lastFound(0) {}
 
 // The copy holds exactly the source's elements, each value copied: texts are
 // duplicated, objects get records of their own, nested arrays are shared. Without
 // memory for the slots the copy is empty; an element whose value cannot be copied is
-// kept as a null pointer.
+// kept as a null pointer. A copy made in a run that has been stopped (cancelled, or past
+// its deadline) while it copies ends with the elements copied so far.
 VELQ_Array::VELQ_Array(const VELQ_Array *source)
-    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr), onCopyPath(false) {
+    : refCount(0), size(0), allocated(0), elements(nullptr), pendingNext(nullptr),
+      onCopyPath(false),
+      lastFound(0) {
   if (!source || source->size <= 0) return;
   elements = static_cast<ArrayElement *>(
       velqAllocate(sizeof(ArrayElement) * (size_t)source->size));
   if (!elements) return;
-  for (int32_t i = 0; i < source->size; i++) {
-    const ArrayElement &from = source->elements[i];
-    elements[i].index = from.index;
-    elements[i].value = from.value ? new VELQ_Value(from.value) : nullptr;
+  int32_t copied = 0;
+  for (; copied < source->size; copied++) {
+    // A large copy asks now and then whether the run in progress may go on.
+    if ((copied & 0xFFFF) == 0xFFFF && !velqWorkMayGoOn()) break;
+    const ArrayElement &from = source->elements[copied];
+    elements[copied].index = from.index;
+    elements[copied].value = from.value ? new VELQ_Value(from.value) : nullptr;
   }
-  size = source->size;
+  size = copied;
   allocated = source->size;
 }
 
@@ -74,6 +83,25 @@ void VELQ_Array::set(int32_t index, VELQ_Value *value) {
 // up by one, which keeps the slots sorted without sorting them again. False, with the
 // array unchanged and value still the caller's, when no slot can be had: memory is
 // refused, or every one of the 2^31 - 1 slots an array can count is taken.
+// Scripts mostly walk an array in order, forwards or backwards: the machine tries the
+// element next to the one it found last before it searches.
+VELQ_Value *VELQ_ValueInternals::element(VELQ_Array *array, int32_t index) {
+  const ArrayElement *elements = array->elements;
+  int32_t size = array->size;
+  for (int32_t near = array->lastFound - 1; near <= array->lastFound + 1; near++) {
+    if (near >= 0 && near < size && elements[near].index == index) {
+      array->lastFound = near;
+      return elements[near].value;
+    }
+  }
+  int32_t position = lowerBound(elements, size, index);
+  if (position < size && elements[position].index == index) {
+    array->lastFound = position;
+    return elements[position].value;
+  }
+  return nullptr;
+}
+
 bool VELQ_ValueInternals::store(VELQ_Array *array, int32_t index, VELQ_Value *value) {
   ArrayElement *&elements = array->elements;
   int32_t &size = array->size;

@@ -14,7 +14,7 @@
 #include "velq_object.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Object)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Object)
 
 namespace {
 

@@ -18,6 +18,8 @@
 // (comparisons, joins, built-ins that take the length) needs no zero byte and exposes
 // nothing.
 //
+// Small blocks come from the per-thread pools of objects, like the values themselves.
+//
 // Blocks are changed in place only by a value that holds them alone (after a copy when
 // it does not: copy on write). Blocks are never shared between threads: a value that a
 // host copies (the public copy constructor) gets a block of its own, and the engine
@@ -59,8 +61,8 @@ uint32_t grownCapacity(uint64_t needed) {
 char *VELQ_ValueInternals::newTextBlock(const char *text, uint32_t length, uint32_t capacity) {
   if (capacity < (uint64_t)length + 1) capacity = length + 1;
   if (length == UINT32_MAX) return nullptr;
-  VELQ_TextBlock *block =
-      static_cast<VELQ_TextBlock *>(velqAllocate(sizeof(VELQ_TextBlock) + (size_t)capacity));
+  VELQ_TextBlock *block = static_cast<VELQ_TextBlock *>(
+      velqAllocateObject(sizeof(VELQ_TextBlock) + (size_t)capacity));
   if (!block) return nullptr;
   block->references = 1;
   block->capacity = capacity;
@@ -79,7 +81,8 @@ void VELQ_ValueInternals::releaseText(VELQ_Value *value) {
   if (value->stringValue) {
     VELQ_TextBlock *block = blockOf(value->stringValue);
     if (value->textExposed) block->exposed--;
-    if (--block->references == 0) velqRelease(block);
+    if (--block->references == 0)
+      velqReleaseObject(block, sizeof(VELQ_TextBlock) + (size_t)block->capacity);
   }
   value->stringValue = nullptr;
   value->stringLength = 0;
@@ -214,4 +217,15 @@ char *VELQ_ValueInternals::writableText(VELQ_Value *value) {
   block->used = length;
   block->chars[length] = '\0';
   return value->stringValue;
+}
+
+void VELQ_ValueInternals::ownText(VELQ_Value *value) {
+  if (!value->stringValue || blockOf(value->stringValue)->references == 1) return;
+  char *own = newTextBlock(value->stringValue, value->stringLength, 0);
+  if (!own) return;
+  uint32_t length = value->stringLength;
+  releaseText(value);
+  value->stringValue = own;
+  value->stringLength = length;
+  value->stringValid = 1;
 }

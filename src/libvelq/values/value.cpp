@@ -16,7 +16,7 @@
 #include "velq_object.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Value)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Value)
 
 namespace {
 
@@ -165,6 +165,12 @@ void VELQ_Value::invalidateString() { VELQ_ValueInternals::releaseText(this); }
 // parses short of stringLength, so such a text is always a string.
 void VELQ_Value::updateNumber() {
   if (!stringValid || !stringValue) return;
+  // Most texts are plainly not numbers: a number (of either kind) starts with white
+  // space, a sign, a digit or a point. The empty text, which reads as 0, goes on.
+  unsigned char first = (unsigned char)stringValue[0];
+  if (stringLength > 0 && !(first >= '0' && first <= '9') && first != '-' && first != '+' &&
+      first != '.' && first != ' ' && !(first >= '\t' && first <= '\r'))
+    return;
   const char *end = nullptr;
   int64_t n = VELQ_ParseInt64(stringValue, &end);
   if ((size_t)(end - stringValue) == stringLength) {
@@ -185,32 +191,31 @@ void VELQ_Value::updateNumber() {
   }
 }
 
-// Renders the number as the value's new text: "%f" for reals, plain decimal for
-// the integers, the empty text for every other type.
+size_t VELQ_ValueInternals::renderNumber(const VELQ_Value *value, char *buffer) {
+  switch (value->dataType) {
+    case DTYPE_REAL: {
+      size_t length = VELQ_FormatReal(value->value.real, buffer, VELQ_REAL_TEXT_SIZE);
+      // The buffer fits every real; should one not fit, it is cut.
+      return length < VELQ_REAL_TEXT_SIZE ? length : VELQ_REAL_TEXT_SIZE - 1;
+    }
+    case DTYPE_INT32:
+      return VELQ_FormatInt64(value->value.int32, buffer);
+    case DTYPE_INT64:
+      return VELQ_FormatInt64(value->value.int64, buffer);
+    case DTYPE_UINT32:
+      return VELQ_FormatUInt64(value->value.uint32, buffer);
+    case DTYPE_UINT64:
+      return VELQ_FormatUInt64(value->value.uint64, buffer);
+    default:
+      buffer[0] = '\0';
+      return 0;
+  }
+}
+
+// Renders the number as the value's new text.
 void VELQ_Value::updateString() {
   char buffer[VELQ_REAL_TEXT_SIZE];
-  size_t length = 0;
-  switch (dataType) {
-    case DTYPE_REAL:
-      length = VELQ_FormatReal(value.real, buffer, sizeof buffer);
-      if (length >= sizeof buffer)
-        length = sizeof buffer - 1;  // cannot happen: the buffer fits every real
-      break;
-    case DTYPE_INT32:
-      length = VELQ_FormatInt64(value.int32, buffer);
-      break;
-    case DTYPE_INT64:
-      length = VELQ_FormatInt64(value.int64, buffer);
-      break;
-    case DTYPE_UINT32:
-      length = VELQ_FormatUInt64(value.uint32, buffer);
-      break;
-    case DTYPE_UINT64:
-      length = VELQ_FormatUInt64(value.uint64, buffer);
-      break;
-    default:
-      break;
-  }
+  size_t length = VELQ_ValueInternals::renderNumber(this, buffer);
   invalidateString();
   stringValue = VELQ_ValueInternals::newTextBlock(buffer, (uint32_t)length, 0);
   if (!stringValue) return;  // no memory: the text stays unrendered

@@ -3,6 +3,7 @@
 #define VELQ_VALUE_INTERNALS_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include <new>
 
@@ -28,6 +29,12 @@ struct VELQ_ValueInternals {
   // text first): not zero-terminated, and valid until the value or a value sharing its
   // block changes. Null for null, object and array.
   static const char *textView(VELQ_Value *value, uint32_t *length);
+  // Whether the value holds its text now (a number may not have rendered its text yet).
+  static bool hasText(const VELQ_Value *value) { return value->stringValid; }
+  // Writes the text of a number into buffer (VELQ_REAL_TEXT_SIZE bytes), zero-terminated,
+  // and returns its length: "%f" for reals, plain decimal for the integers, the empty
+  // text for every other type. Allocates nothing.
+  static size_t renderNumber(const VELQ_Value *value, char *buffer);
   // The value's text as the public readers hand it out: zero-terminated, and kept so
   // until the value changes.
   static const char *exposeText(VELQ_Value *value, uint32_t *length);
@@ -37,6 +44,9 @@ struct VELQ_ValueInternals {
   // The value's text, held by the value alone and zero-terminated, for the caller to
   // change in place; null for a value without text, or when memory is refused.
   static char *writableText(VELQ_Value *value);
+  // Gives the value a text block of its own if it shares one (it is about to leave the
+  // run). Without memory for it the value keeps the shared block.
+  static void ownText(VELQ_Value *value);
 
   // ---- Copies (values/value.cpp) ----
 
@@ -51,6 +61,59 @@ struct VELQ_ValueInternals {
   }
   // After its text was joined: the value becomes a string and reads it as a number.
   static void becomeString(VELQ_Value *value);
+
+  // ---- Values held in place (the machine's data stack, a variable's own value) ----
+  // A slot is raw memory until a value is put into it; `put` functions build a value in
+  // a raw slot, `drop` ends the value in a slot.
+
+  // Whether the value holds nothing that another value could share or that must be
+  // released: null, or a number without a text.
+  static bool isPlain(const VELQ_Value *value) {
+    // Objects and arrays are types 1 and 2.
+    return !value->stringValue && (uint8_t)(value->dataType - DTYPE_OBJECT) > 1;
+  }
+  static int typeOf(const VELQ_Value *value) { return value->dataType; }
+  static void putNull(VELQ_Value *slot) { memset((void *)slot, 0, sizeof *slot); }
+  static void putInt32(VELQ_Value *slot, int32_t n) {
+    putNull(slot);
+    slot->dataType = DTYPE_INT32;
+    slot->value.int32 = n;
+  }
+  // The engine's copy of from (sharing its text) built in a raw slot.
+  static void putCopy(VELQ_Value *slot, const VELQ_Value *from) {
+    if (isPlain(from)) {
+      memcpy((void *)slot, (const void *)from, sizeof *slot);
+    } else {
+      putNull(slot);
+      shareCopy(slot, from);
+    }
+  }
+  // Moves the value from one place to a raw slot; `from` is raw afterwards.
+  static void move(VELQ_Value *slot, VELQ_Value *from) {
+    memcpy((void *)slot, (const void *)from, sizeof *slot);
+  }
+  static void drop(VELQ_Value *slot) {
+    if (!isPlain(slot)) slot->~VELQ_Value();
+  }
+  // Replaces what target holds by the engine's copy of from.
+  static void assign(VELQ_Value *target, const VELQ_Value *from) {
+    if (target == from) return;
+    drop(target);
+    putCopy(target, from);
+  }
+
+  // Replaces what target holds by what fresh holds, and frees fresh's own record: a
+  // value that was made on the heap to be stored in place.
+  static void replaceWith(VELQ_Value *target, VELQ_Value *fresh) {
+    drop(target);
+    move(target, fresh);
+    VELQ_Value::operator delete(fresh, sizeof *fresh);
+  }
+
+  // The numbers of a plain value, for the machine's fast paths.
+  static int32_t &int32Of(VELQ_Value *value) { return value->value.int32; }
+  static double &realOf(VELQ_Value *value) { return value->value.real; }
+  static void setType(VELQ_Value *value, int type) { value->dataType = (uint8_t)type; }
 
   // ---- Built-ins that make texts ----
 
@@ -86,6 +149,8 @@ struct VELQ_ValueInternals {
 
   // ---- Arrays and objects ----
 
+  // VELQ_Array::get for the machine, which remembers where it found the element.
+  static VELQ_Value *element(VELQ_Array *array, int32_t index);
   // VELQ_Array::set that reports a failure instead of dropping the value: false, with
   // the array unchanged and value still the caller's, when no slot can be had.
   static bool store(VELQ_Array *array, int32_t index, VELQ_Value *value);

@@ -1,18 +1,25 @@
 // Array declaration, element access and object attribute access.
+#include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
 #include "vm/program_internals.h"
 #include "velq_array.h"
 #include "velq_object.h"
 #include "velq_program.h"
-#include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
+// name is the program's interned copy, which the new local keeps (as createVariable
+// would make it, but without a copy of its own).
 void VELQ_ProgramInternals::doArrayDeclare(VELQ_Program &program, const char *name) {
-  VELQ_Variable *variable = program.createVariable(name);
-  if (!variable) {
+  if (nameTaken(program, name)) {
     program.error(VELQ_ERR_VARIABLE_EXISTS);
+    return;
+  }
+  VELQ_Variable *variable = VELQ_RuntimeInternals::createBorrowing(
+      program.locals, name, &program.internals->machine.spares);
+  if (!variable) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
     return;
   }
   VELQ_Array *array = new VELQ_Array();
@@ -25,45 +32,60 @@ void VELQ_ProgramInternals::doArrayDeclare(VELQ_Program &program, const char *na
   variable->setValue(value);
 }
 
+namespace {
+
+typedef VELQ_ValueInternals V;
+
+// Room for a value kept aside for a moment, outside the stack.
+struct HeldValue {
+  alignas(VELQ_Value) unsigned char bytes[sizeof(VELQ_Value)];
+  VELQ_Value *get() { return reinterpret_cast<VELQ_Value *>(bytes); }
+};
+
+// The error of element access on array and index (EGET checks the array first, ESET the
+// index first), or 0.
+int elementAccessError(VELQ_Value *array, VELQ_Value *index, bool indexFirst) {
+  if (indexFirst && !index->isInteger()) return VELQ_ERR_INDEX_NOT_INTEGER;
+  if (!array->isArray()) return VELQ_ERR_NOT_ARRAY;
+  if (!index->isInteger()) return VELQ_ERR_INDEX_NOT_INTEGER;
+  if (!array->getValueAsArray()) return VELQ_ERR_INTERNAL;
+  return 0;
+}
+
+}  // namespace
+
 // array index -> element. A nested array is shared with the element, so writes through the
 // pushed value reach it. An array value that holds no array (a host can make one) is an
 // internal error, as an object value without its record is for the attribute operator.
 void VELQ_ProgramInternals::doElementGet(VELQ_Program &program) {
-  VELQ_Value *index = static_cast<VELQ_Value *>(program.dataStack->pop());
-  VELQ_Value *array = static_cast<VELQ_Value *>(program.dataStack->pop());
-  int code = 0;
-  if (!index || !array)
-    code = VELQ_ERR_STACK_UNDERFLOW;
-  else if (!array->isArray())
-    code = VELQ_ERR_NOT_ARRAY;
-  else if (!index->isInteger())
-    code = VELQ_ERR_INDEX_NOT_INTEGER;
-  else if (!array->getValueAsArray())
-    code = VELQ_ERR_INTERNAL;
+  VELQ_Value *index = peekValue(program, 0);
+  VELQ_Value *array = peekValue(program, 1);
+  int code = !index || !array ? VELQ_ERR_STACK_UNDERFLOW : elementAccessError(array, index, false);
   if (code != 0) {
+    popValues(program, 2);
     program.error(code);
-  } else {
-    // A missing element reads as null (the copy of no value).
-    push(program, new VELQ_Value(array->getValueAsArray()->get(index->getValueAsInt32())));
+    return;
   }
-  delete index;
-  delete array;
+  // The element is copied before the array value goes, which may be the array's last.
+  HeldValue element;
+  const VELQ_Value *stored =
+      VELQ_ValueInternals::element(array->getValueAsArray(), index->getValueAsInt32());
+  if (stored) {
+    V::putCopy(element.get(), stored);
+  } else {
+    V::putNull(element.get());  // a missing element reads as null
+  }
+  popValues(program, 2);
+  V::move(program.internals->machine.sp++, element.get());
 }
 
 // array index value -> value. The index is checked before the array.
 void VELQ_ProgramInternals::doElementSet(VELQ_Program &program) {
-  VELQ_Value *value = static_cast<VELQ_Value *>(program.dataStack->pop());
-  VELQ_Value *index = value ? static_cast<VELQ_Value *>(program.dataStack->pop()) : nullptr;
-  VELQ_Value *array = index ? static_cast<VELQ_Value *>(program.dataStack->pop()) : nullptr;
-  int code = 0;
-  if (!value || !index || !array)
-    code = VELQ_ERR_STACK_UNDERFLOW;
-  else if (!index->isInteger())
-    code = VELQ_ERR_INDEX_NOT_INTEGER;
-  else if (!array->isArray())
-    code = VELQ_ERR_NOT_ARRAY;
-  else if (!array->getValueAsArray())
-    code = VELQ_ERR_INTERNAL;
+  VELQ_Value *value = peekValue(program, 0);
+  VELQ_Value *index = peekValue(program, 1);
+  VELQ_Value *array = peekValue(program, 2);
+  int code = !value || !index || !array ? VELQ_ERR_STACK_UNDERFLOW
+                                        : elementAccessError(array, index, true);
   if (code == 0) {
     VELQ_Value *stored = velqStoredCopy(value);
     if (!stored ||
@@ -73,19 +95,22 @@ void VELQ_ProgramInternals::doElementSet(VELQ_Program &program) {
     }
   }
   if (code != 0) {
+    popValues(program, 3);
     program.error(code);
-    delete value;
-  } else {
-    push(program, value);
+    return;
   }
-  delete index;
-  delete array;
+  // The value stays as the value of the assignment, in the array's place.
+  HeldValue result;
+  V::move(result.get(), value);
+  program.internals->machine.sp--;
+  popValues(program, 2);
+  V::move(program.internals->machine.sp++, result.get());
 }
 
 // object -> attribute value, as the object's class answers it.
 void VELQ_ProgramInternals::doAttributeGet(VELQ_Program &program, const char *name) {
   if (!name) name = "";  // the class is always asked about some name
-  VELQ_Value *objectValue = static_cast<VELQ_Value *>(program.dataStack->pop());
+  VELQ_Value *objectValue = peekValue(program);
   int code = 0;
   VELQ_Object *object = nullptr;
   if (!objectValue)
@@ -94,37 +119,42 @@ void VELQ_ProgramInternals::doAttributeGet(VELQ_Program &program, const char *na
     code = VELQ_ERR_NOT_OBJECT;
   else if (!(object = objectValue->getValueAsObject()) || !object->getClass())
     code = VELQ_ERR_INTERNAL;
-  if (code == 0) {
-    VELQ_Value *attribute = object->getClass()->getAttr(object, name);
-    if (attribute)
-      push(program, attribute);
-    else
-      code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
+  VELQ_Value *attribute = code == 0 ? object->getClass()->getAttr(object, name) : nullptr;
+  if (code == 0) noteShape(program);  // the class is the host's code
+  if (code == 0 && !attribute) code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
+  popValues(program, 1);
+  if (code != 0) {
+    program.error(code);
+    return;
   }
-  if (code != 0) program.error(code);
-  delete objectValue;
+  pushNew(program, attribute);
 }
 
 // object value -> value. The class reads the value and does not keep it.
 void VELQ_ProgramInternals::doAttributeSet(VELQ_Program &program, const char *name) {
   if (!name) name = "";
-  VELQ_Value *value = static_cast<VELQ_Value *>(program.dataStack->pop());
-  VELQ_Value *objectValue = value ? static_cast<VELQ_Value *>(program.dataStack->pop()) : nullptr;
+  VELQ_Value *value = peekValue(program, 0);
+  VELQ_Value *objectValue = peekValue(program, 1);
   int code = 0;
   VELQ_Object *object = nullptr;
-  if (!value || !objectValue)
+  if (!value || !objectValue) {
     code = VELQ_ERR_STACK_UNDERFLOW;
-  else if (!objectValue->isObject())
+  } else if (!objectValue->isObject()) {
     code = VELQ_ERR_NOT_OBJECT;
-  else if (!(object = objectValue->getValueAsObject()) || !object->getClass())
+  } else if (!(object = objectValue->getValueAsObject()) || !object->getClass()) {
     code = VELQ_ERR_INTERNAL;
-  else if (!object->getClass()->setAttr(object, name, value))
-    code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
-  if (code != 0) {
-    program.error(code);
-    delete value;
   } else {
-    push(program, value);
+    if (!object->getClass()->setAttr(object, name, value)) code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
+    noteShape(program);
   }
-  delete objectValue;
+  if (code != 0) {
+    popValues(program, 2);
+    program.error(code);
+    return;
+  }
+  HeldValue result;
+  V::move(result.get(), value);
+  program.internals->machine.sp--;
+  popValues(program, 1);
+  V::move(program.internals->machine.sp++, result.get());
 }

@@ -66,8 +66,10 @@ const char *VELQ_ErrorMessage(int code) {
 // buffer, so that reporting an error never needs memory. Memory that the run's memory
 // budget refused, rather than the system, is reported as the budget's error.
 void VELQ_Program::error(int code) {
-  if (code == VELQ_ERR_OUT_OF_MEMORY && velqAllocationFailure() == VELQ_BUDGET_REFUSED)
-    code = VELQ_ERR_MEMORY_LIMIT;
+  // Memory refused during the run is what stopped it, whatever went wrong after: an
+  // instruction that got no memory may leave an incomplete value for the next one.
+  if (internals && internals->running && velqAllocationFailed())
+    code = VELQ_ProgramInternals::allocationError();
   int line = currentPosition < codeSize ? instructions[currentPosition]->sourceLine : 0;
   if (internals) {
     VELQ_ProgramInternals::recordErrorFrames(*this);
@@ -98,10 +100,11 @@ const VELQ_Function *functionAt(const VELQ_Program &program, uint32_t address) {
 // the call that opened it (the instruction before its return address). A chain longer
 // than the frames kept keeps its innermost frames and its outermost one.
 void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
+  VELQ_BudgetPause reportMemory;  // a run stopped by its memory budget is reported too
   forgetErrorFrames(program);
-  if (program.currentPosition >= program.codeSize || !program.controlStack) return;
+  if (program.currentPosition >= program.codeSize || !program.internals->running) return;
   VELQ_ProgramInternals &state = *program.internals;
-  unsigned long depth = (unsigned long)program.subLevel + 1;
+  unsigned long depth = (unsigned long)state.machine.frames.count + 1;
   uint32_t kept = depth < VELQ_ERROR_FRAMES_KEPT ? (uint32_t)depth : (uint32_t)VELQ_ERROR_FRAMES_KEPT;
   state.frames = static_cast<VELQ_StoredFrame *>(velqAllocate(kept * sizeof(VELQ_StoredFrame)));
   state.frameViews = static_cast<VELQ_ErrorFrame *>(velqAllocate(kept * sizeof(VELQ_ErrorFrame)));
@@ -109,16 +112,15 @@ void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
     forgetErrorFrames(program);
     return;
   }
-  int stacked = program.controlStack->getSize();
-  void **control = program.controlStack->peekList(stacked);
+  const VELQ_GrowingList<VELQ_Frame> &open = state.machine.frames;
   for (uint32_t k = 0; k < kept; k++) {
     // Frame k of the kept ones stands for frame `from` of the whole chain.
     unsigned long from = (k == kept - 1) ? depth - 1 : k;
     uint32_t address = program.currentPosition;
     if (from > 0) {
-      // The return address of the call that opened frame from - 1, counted from the top.
-      int slot = stacked - 2 * (int)from;
-      address = slot >= 0 ? (uint32_t)(uintptr_t)control[slot] - 1 : 0;
+      // The call that opened frame from - 1, counted from the innermost.
+      unsigned long slot = open.count - from;
+      address = slot < open.count ? open.items[slot].returnAddress - 1 : 0;
     }
     VELQ_StoredFrame &frame = state.frames[k];
     const VELQ_Instruction *instruction = program.getInstruction(address);
@@ -143,6 +145,7 @@ void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
 }
 
 void VELQ_ProgramInternals::forgetErrorFrames(VELQ_Program &program) {
+  VELQ_BudgetPause reportMemory;
   VELQ_ProgramInternals &state = *program.internals;
   for (uint32_t i = 0; i < state.frameCount; i++) velqRelease(state.frames[i].file);
   velqRelease(state.frames);

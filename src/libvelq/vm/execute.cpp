@@ -1,173 +1,201 @@
-// One step of the virtual machine, and the handlers of the data-movement, control-flow
-// and print instructions.
+// The machine's data stack, variable lookup by name, one step of execute(), and the
+// handlers of the print and assignment instructions.
 #include <stdio.h>
+#include <string.h>
 
+#include "runtime/growth.h"
+#include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
+#include "values/value_internals.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
-#include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
-// Executes the instruction at currentPosition, then moves to the next position.
-//
-// The rule every handler follows when it raises an error: call error(code), destroy
-// the values it has already popped (nothing popped is pushed back), and return at once.
-// error() has then set currentPosition to VELQ_NO_ADDRESS, so this step does not move
-// on and the run loop stops; run() cleans up whatever is left on the stacks. A value a
-// handler makes goes onto the stack through push(), which turns a value that could not
-// be made (memory refused) into error 29 the same way.
-void VELQ_Program::execute() {
-  VELQ_Instruction *instruction = instructions[currentPosition];
-  uint32_t &nextPosition = internals->nextPosition;
-  nextPosition = currentPosition + 1;
-  int opCode = instruction->opCode;
+typedef VELQ_ValueInternals V;
 
-  switch (opCode) {
-    case OP_PUSH_CONST: {
-      VELQ_Value *constant = instruction->operand.value;
-      VELQ_ProgramInternals::push(*this, new VELQ_Value(constant));  // null: a null value
-      break;
-    }
-
-    case OP_PUSH_VAR:
-      VELQ_ProgramInternals::push(
-          *this, new VELQ_Value(findOrCreateVariable(instruction->operand.name)->getValue()));
-      break;
-
-    case OP_POP: {
-      int count = instruction->intOperand;
-      if (count > dataStack->getSize()) count = dataStack->getSize();
-      for (int i = 0; i < count; i++) delete (VELQ_Value *)dataStack->pop();
-      break;
-    }
-
-    case OP_SET: {
-      VELQ_Variable *variable = findOrCreateVariable(instruction->operand.name);
-      if (variable->isConstant()) {
-        error(VELQ_ERR_CONSTANT_ASSIGN);
-        break;
-      }
-      VELQ_Value *top = (VELQ_Value *)dataStack->peek();
-      if (!top) {
-        error(VELQ_ERR_STACK_UNDERFLOW);
-        break;
-      }
-      VELQ_Value *stored = velqStoredCopy(top);
-      if (!stored) {
-        error(VELQ_ERR_OUT_OF_MEMORY);
-        break;
-      }
-      variable->setValue(stored);
-      break;
-    }
-
-    case OP_JMP:
-      nextPosition = instruction->operand.address;
-      break;
-
-    case OP_JZ:
-    case OP_JNZ: {
-      VELQ_Value *condition = (VELQ_Value *)dataStack->pop();
-      if (!condition) {
-        error(VELQ_ERR_STACK_UNDERFLOW);
-        break;
-      }
-      if (condition->getDataType() <= DTYPE_STRING) {
-        error(VELQ_ERR_CONDITION_NOT_NUMBER);
-      } else if (opCode == OP_JZ ? condition->isZero() : condition->isNonZero()) {
-        nextPosition = instruction->operand.address;
-      }
-      delete condition;
-      break;
-    }
-
-    case OP_EXIT:
-      if (!dataStack->peek()) {
-        error(VELQ_ERR_STACK_UNDERFLOW);
-        break;
-      }
-      internals->endedByExit = true;
-      nextPosition = codeSize;
-      break;
-
-    case OP_PRINT:
-      VELQ_ProgramInternals::doPrint(*this);
-      break;
-
-    case OP_CALL:
-      nextPosition = instruction->operand.address;
-      callFunction(instruction->intOperand);
-      break;
-    case OP_CALL_EXT:
-      VELQ_ProgramInternals::doCallByName(*this, instruction->operand.name,
-                                          instruction->intOperand);
-      break;
-    case OP_BIND:
-      VELQ_ProgramInternals::doBind(*this, instruction->operand.name);
-      break;
-    case OP_RET:
-      VELQ_ProgramInternals::doReturn(*this);
-      break;
-    case OP_NRET:
-      if (VELQ_ProgramInternals::push(*this, new VELQ_Value())) VELQ_ProgramInternals::doReturn(*this);
-      break;
-
-    case OP_CAST:
-      VELQ_ProgramInternals::doCast(*this, instruction->intOperand);
-      break;
-
-    case OP_ARRAY:
-      VELQ_ProgramInternals::doArrayDeclare(*this, instruction->operand.name);
-      break;
-    case OP_EGET:
-      VELQ_ProgramInternals::doElementGet(*this);
-      break;
-    case OP_ESET:
-      VELQ_ProgramInternals::doElementSet(*this);
-      break;
-    case OP_AGET:
-      VELQ_ProgramInternals::doAttributeGet(*this, instruction->operand.name);
-      break;
-    case OP_ASET:
-      VELQ_ProgramInternals::doAttributeSet(*this, instruction->operand.name);
-      break;
-
-    default:
-      // The operators, carried out by their family as the instruction list gives it.
-      // NOP and an opcode outside the set are of no family and do nothing.
-      switch (velqOperatorFamily(opCode)) {
-        case VELQ_FAMILY_OTHER:
-          break;
-        case VELQ_FAMILY_UNARY:
-          doUnaryOperation(opCode);
-          break;
-        case VELQ_FAMILY_STEP:
-          VELQ_ProgramInternals::doVariableStep(*this, opCode, instruction->operand.name);
-          break;
-        default:
-          doBinaryOperation(opCode);
-          break;
-      }
-      break;
+// The data stack grows the engine's one way; the values move with it by their bytes.
+bool VELQ_ProgramInternals::reserveStack(VELQ_Program &program, uint32_t n) {
+  VELQ_Machine &m = program.internals->machine;
+  uint32_t depth = m.depth();
+  if (m.stackCapacity - depth >= n) return true;
+  VELQ_Value *stack = m.stack;
+  if (!velqReserve(stack, m.stackCapacity, (size_t)depth + n)) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
+    return false;
   }
-
-  if (currentPosition != VELQ_NO_ADDRESS) currentPosition = nextPosition;
+  m.stack = stack;
+  m.sp = stack + depth;
+  return true;
 }
 
-bool VELQ_ProgramInternals::push(VELQ_Program &program, VELQ_Value *value) {
-  if (value && program.dataStack->push(value)) return true;
-  delete value;
-  program.error(VELQ_ERR_OUT_OF_MEMORY);
-  return false;
+bool VELQ_ProgramInternals::pushCopy(VELQ_Program &program, const VELQ_Value *value) {
+  if (!reserveStack(program, 1)) return false;
+  VELQ_Machine &m = program.internals->machine;
+  if (value) {
+    V::putCopy(m.sp, value);
+  } else {
+    V::putNull(m.sp);
+  }
+  m.sp++;
+  return true;
+}
+
+bool VELQ_ProgramInternals::pushNew(VELQ_Program &program, VELQ_Value *value) {
+  if (!value) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
+    return false;
+  }
+  if (!reserveStack(program, 1)) {
+    delete value;
+    return false;
+  }
+  VELQ_Machine &m = program.internals->machine;
+  V::putNull(m.sp);
+  V::replaceWith(m.sp, value);
+  m.sp++;
+  return true;
+}
+
+VELQ_Value *VELQ_ProgramInternals::peekValue(VELQ_Program &program, uint32_t below) {
+  VELQ_Machine &m = program.internals->machine;
+  return m.depth() > below ? m.sp - 1 - below : nullptr;
+}
+
+void VELQ_ProgramInternals::popValues(VELQ_Program &program, uint32_t n) {
+  VELQ_Machine &m = program.internals->machine;
+  if (n > m.depth()) n = m.depth();
+  for (; n > 0; n--) V::drop(--m.sp);
+}
+
+namespace {
+
+// Where a name leads by the lookup order: constants, then globals, then locals; the
+// first variable of that name. Null when the name is in none of them.
+VELQ_Variable *findVariable(VELQ_VariableSystem *constants, VELQ_VariableSystem *globals,
+                            VELQ_VariableSystem *locals, const char *name, bool *local,
+                            uint32_t *index) {
+  *local = false;
+  if (VELQ_Variable *variable = constants->find(name)) return variable;
+  if (VELQ_Variable *variable = globals->find(name)) return variable;
+  *local = true;
+  uint32_t count = VELQ_RuntimeInternals::count(locals);
+  for (uint32_t i = 0; i < count; i++) {
+    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
+    if (strcmp(variable->getName(), name) == 0) {
+      *index = i;
+      return variable;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// Constants shadow globals, globals shadow locals; an unknown name becomes a local. A
+// missing name (an instruction a host built without one) is the empty name, so that it
+// names one variable rather than a new one at every use. Without memory for a new
+// variable the spare one stands in, and the run stops after the instruction.
+VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
+  if (!name) name = "";
+  bool local;
+  uint32_t index;
+  VELQ_Variable *variable = findVariable(constants, globals, locals, name, &local, &index);
+  if (!variable) variable = locals->create(name, nullptr);
+  return variable ? variable : &internals->spareVariable;
+}
+
+bool VELQ_ProgramInternals::nameTaken(const VELQ_Program &program, const char *name) {
+  return program.constants->find(name) || program.globals->find(name) ||
+         program.locals->find(name);
+}
+
+VELQ_Variable *VELQ_Program::createVariable(const char *name) {
+  if (!name) name = "";
+  if (VELQ_ProgramInternals::nameTaken(*this, name)) return nullptr;
+  VELQ_Variable *variable = locals->create(name, nullptr);
+  return variable ? variable : &internals->spareVariable;
+}
+
+// The lookup of findOrCreateVariable for an instruction, whose name is the program's
+// interned copy: a new local borrows that copy, and the cache remembers where the name
+// led, so that the run loop can go straight there next time.
+VELQ_Variable *VELQ_ProgramInternals::lookUp(VELQ_Program &program, const char *name,
+                                             VELQ_NameCache *cache) {
+  VELQ_Machine &m = program.internals->machine;
+  bool local;
+  uint32_t index = 0;
+  VELQ_Variable *variable =
+      findVariable(program.constants, program.globals, program.locals, name, &local, &index);
+  if (!variable) {
+    variable = VELQ_RuntimeInternals::createBorrowing(program.locals, name, &m.spares);
+    if (!variable) {
+      program.error(VELQ_ERR_OUT_OF_MEMORY);
+      return nullptr;
+    }
+    index = VELQ_RuntimeInternals::count(program.locals) - 1;
+  }
+  cache->kind = local ? VELQ_NameCache::LOCAL : VELQ_NameCache::CONSTANT_OR_GLOBAL;
+  cache->variable = variable;
+  cache->index = index;
+  cache->stamp = m.stamp;
+  return variable;
+}
+
+void VELQ_ProgramInternals::noteShape(VELQ_Program &program) {
+  VELQ_Machine &m = program.internals->machine;
+  uint32_t constantCount = program.constants->getCount();
+  uint32_t globalCount = program.globals->getCount();
+  if (constantCount == m.constantCount && globalCount == m.globalCount) return;
+  m.constantCount = constantCount;
+  m.globalCount = globalCount;
+  m.stamp++;
+}
+
+// One step: the instruction at currentPosition, after which currentPosition is the next
+// one's address (or VELQ_NO_ADDRESS after an error). Only during a run.
+void VELQ_Program::execute() {
+  if (!internals || !internals->running || currentPosition >= codeSize) return;
+  VELQ_Machine &m = internals->machine;
+  if (!VELQ_ProgramInternals::translate(*this, true)) return;
+  uint64_t steps = m.stepsUntilCheck;
+  m.singleStep = true;
+  m.stepsUntilCheck = 1;
+  VELQ_ProgramInternals::loop<true>(this, nullptr);
+  m.singleStep = false;
+  m.stepsUntilCheck = steps;
+}
+
+// A variable that is not constant gets the stored copy of the value on top (an array
+// copied at every level); the value stays on the stack.
+void VELQ_ProgramInternals::doSet(VELQ_Program &program, VELQ_Variable *variable) {
+  if (variable->isConstant()) {
+    program.error(VELQ_ERR_CONSTANT_ASSIGN);
+    return;
+  }
+  VELQ_Value *top = peekValue(program);
+  if (!top) {
+    program.error(VELQ_ERR_STACK_UNDERFLOW);
+    return;
+  }
+  if (!top->isArray()) {
+    V::assign(variable->getValue(), top);
+    return;
+  }
+  VELQ_Value *stored = velqStoredCopy(top);
+  if (!stored) {
+    program.error(VELQ_ERR_OUT_OF_MEMORY);
+    return;
+  }
+  V::replaceWith(variable->getValue(), stored);
 }
 
 // Writes the exact bytes of the value's text (zero bytes included), or "(null)" for a
 // value without text; nothing without an output stream.
 void VELQ_ProgramInternals::doPrint(VELQ_Program &program) {
-  VELQ_Value *value = (VELQ_Value *)program.dataStack->pop();
+  VELQ_Value *value = peekValue(program);
   if (!value) {
     program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
@@ -175,13 +203,16 @@ void VELQ_ProgramInternals::doPrint(VELQ_Program &program) {
   FILE *out = program.environment->getStdOut();
   if (out) {
     uint32_t length = 0;
-    const char *text =
-        value->getDataType() >= DTYPE_STRING ? value->getValueAsString(&length) : nullptr;
+    const char *text = V::textView(value, &length);
+    if (velqAllocationFailed()) {  // a number without memory for its text
+      program.error(VELQ_ERR_OUT_OF_MEMORY);
+      return;
+    }
     if (text) {
       fwrite(text, 1, length, out);
     } else {
       fwrite("(null)", 1, 6, out);
     }
   }
-  delete value;
+  popValues(program, 1);
 }

@@ -7,7 +7,7 @@
 #include "velq_instruction.h"
 #include "velq_value.h"
 
-VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Instruction)
+VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Instruction)
 
 const VELQ_OpCodeInfo VELQ_OpCodeTable[VELQ_OPCODE_COUNT] = {
 #define VELQ_OPCODE_INFO(name, mnemonic, kind, family) \

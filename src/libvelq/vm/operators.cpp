@@ -5,12 +5,12 @@
 #include <string.h>
 
 #include "korvat.h"
+#include "runtime/run_limits.h"
 #include "values/promotion.h"
 #include "values/value_internals.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "velq_program.h"
-#include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
@@ -42,8 +42,8 @@ int promoteOperands(VELQ_Promotion rule, VELQ_Value *left, VELQ_Value *right) {
 bool textsEqual(VELQ_Value *left, VELQ_Value *right) {
   if (left->isNull() || right->isNull()) return left->isNull() && right->isNull();
   uint32_t leftLength = 0, rightLength = 0;
-  const char *leftText = left->getValueAsString(&leftLength);
-  const char *rightText = right->getValueAsString(&rightLength);
+  const char *leftText = VELQ_ValueInternals::textView(left, &leftLength);
+  const char *rightText = VELQ_ValueInternals::textView(right, &rightLength);
   return leftLength == rightLength &&
          (leftLength == 0 || memcmp(leftText, rightText, leftLength) == 0);
 }
@@ -129,7 +129,7 @@ int textOperation(int opCode, VELQ_Value *left, VELQ_Value *right) {
     case VELQ_FAMILY_CONCAT: {
       if (left->isObject() || right->isObject()) return VELQ_ERR_OBJECT_OPERATION;
       uint32_t length = 0;
-      const char *text = right->getValueAsString(&length);
+      const char *text = VELQ_ValueInternals::textView(right, &length);
       return VELQ_ValueInternals::append(left, text ? text : "", length) ? 0
                                                                           : VELQ_ERR_OUT_OF_MEMORY;
     }
@@ -154,7 +154,7 @@ void VELQ_ProgramInternals::compareCase(VELQ_Program &program) {
   VELQ_Value nullConstant;
   VELQ_Value *constant = instruction ? instruction->operand.value : nullptr;
   if (!constant) constant = &nullConstant;
-  VELQ_Value *tested = static_cast<VELQ_Value *>(program.dataStack->peek());
+  VELQ_Value *tested = peekValue(program);
   if (!tested) {
     program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
@@ -170,74 +170,71 @@ void VELQ_ProgramInternals::compareCase(VELQ_Program &program) {
   } else {
     equal = textsEqual(constant, tested) ? 1 : 0;
   }
-  push(program, new VELQ_Value((int32_t)equal));
+  VELQ_Value outcome((int32_t)equal);
+  pushCopy(program, &outcome);
 }
 
 // LIKE and ILIKE (a wildcard pattern) and MATCH and IMATCH (a regular expression): the
 // right operand is the pattern, the left one the text to match; both must have a text
-// form. Stores the new int32 1 or 0 in *outcome and returns 0, or returns the error code.
+// form. The left operand becomes the int32 1 or 0. Returns 0 or the error code; 0 too
+// when a failed match has raised its own error already.
 int VELQ_ProgramInternals::matchPattern(VELQ_Program &program, int opCode, VELQ_Value *left,
-                                        VELQ_Value *right, VELQ_Value **outcome) {
+                                        VELQ_Value *right) {
   if (left->getDataType() < DTYPE_STRING || right->getDataType() < DTYPE_STRING)
     return VELQ_ERR_NOT_STRING;
   if (opCode == OP_LIKE || opCode == OP_ILIKE) {
-    int matched = MatchString(right->getValueAsCString(), left->getValueAsCString(),
-                              opCode == OP_LIKE ? 1 : 0);
-    *outcome = new VELQ_Value((int32_t)(matched ? 1 : 0));
-    return *outcome ? 0 : VELQ_ERR_OUT_OF_MEMORY;
+    // A long text with many stars can take a while: the match stops with the run.
+    int matched = MatchStringChecked(
+        right->getValueAsCString(), left->getValueAsCString(), opCode == OP_LIKE ? 1 : 0,
+        [](void *) { return velqWorkMayGoOn() ? 1 : 0; }, nullptr);
+    if (matched < 0) return interruption(program);
+    left->set(matched);
+    return 0;
   }
-  *outcome = program.matchRegexp(left, right, opCode == OP_IMATCH);
-  return 0;  // a failed match has raised its own error already
+  VELQ_Value *outcome = program.matchRegexp(left, right, opCode == OP_IMATCH);
+  if (outcome) VELQ_ValueInternals::replaceWith(left, outcome);
+  return 0;
 }
 
-// The two-operand operators. Every one but CASE pops its right operand, then its left
-// one, and pushes the left value object again holding the result; a comparison's int32
-// 1 or 0 is set into it as well, which is the same as a new value and saves an
-// allocation per comparison.
+// The two-operand operators. Every one but CASE takes its right operand from the top of
+// the stack and its left one from below it, and leaves the result in the left one's
+// place; a comparison's int32 1 or 0 is set into it as well. When an error stops the
+// operation, both operands are dropped.
 void VELQ_Program::doBinaryOperation(int opCode) {
   if (opCode == OP_CASE) {
     VELQ_ProgramInternals::compareCase(*this);
     return;
   }
-  VELQ_Value *right = static_cast<VELQ_Value *>(dataStack->pop());
-  VELQ_Value *left = static_cast<VELQ_Value *>(dataStack->pop());
+  VELQ_Value *right = VELQ_ProgramInternals::peekValue(*this, 0);
+  VELQ_Value *left = VELQ_ProgramInternals::peekValue(*this, 1);
+  VELQ_OperatorFamily family = velqOperatorFamily(opCode);
   int code = 0;
   if (!left || !right) {
     code = VELQ_ERR_STACK_UNDERFLOW;
-  } else if ((left->isNull() || right->isNull()) &&
-             velqOperatorFamily(opCode) != VELQ_FAMILY_EQUALITY) {
+  } else if ((left->isNull() || right->isNull()) && family != VELQ_FAMILY_EQUALITY) {
     code = VELQ_ERR_NULL_OPERATION;
-  } else if (velqOperatorFamily(opCode) == VELQ_FAMILY_PATTERN) {
-    VELQ_Value *outcome = nullptr;
-    code = VELQ_ProgramInternals::matchPattern(*this, opCode, left, right, &outcome);
-    delete left;
-    delete right;
-    if (code != 0) {
-      error(code);
-    } else if (outcome) {
-      VELQ_ProgramInternals::push(*this, outcome);
+  } else if (family == VELQ_FAMILY_PATTERN) {
+    code = VELQ_ProgramInternals::matchPattern(*this, opCode, left, right);
+    if (code == 0 && currentPosition == VELQ_NO_ADDRESS) {  // the match raised an error
+      VELQ_ProgramInternals::popValues(*this, 2);
+      return;
     }
-    return;
-  } else if (!left->isNumeric() || !right->isNumeric() ||
-             velqOperatorFamily(opCode) == VELQ_FAMILY_CONCAT) {
+  } else if (!left->isNumeric() || !right->isNumeric() || family == VELQ_FAMILY_CONCAT) {
     code = textOperation(opCode, left, right);
   } else {
     code = numericOperation(opCode, left, right);
   }
-
   if (code != 0) {
+    VELQ_ProgramInternals::popValues(*this, 2);
     error(code);
-    delete left;
-    delete right;
     return;
   }
-  delete right;
-  VELQ_ProgramInternals::push(*this, left);
+  VELQ_ProgramInternals::popValues(*this, 1);
 }
 
 // NEG, NOT and BITNOT change the top value in place; it stays on the stack.
 void VELQ_Program::doUnaryOperation(int opCode) {
-  VELQ_Value *value = static_cast<VELQ_Value *>(dataStack->peek());
+  VELQ_Value *value = VELQ_ProgramInternals::peekValue(*this);
   if (!value) {
     error(VELQ_ERR_STACK_UNDERFLOW);
     return;
@@ -266,7 +263,7 @@ void VELQ_Program::doUnaryOperation(int opCode) {
 }
 
 void VELQ_ProgramInternals::doCast(VELQ_Program &program, int type) {
-  VELQ_Value *value = static_cast<VELQ_Value *>(program.dataStack->peek());
+  VELQ_Value *value = peekValue(program);
   if (!value) {
     program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
@@ -276,18 +273,19 @@ void VELQ_ProgramInternals::doCast(VELQ_Program &program, int type) {
 
 // x++ and x-- push the old value, ++x and --x the new one. They change the variable's own
 // value object and, like the operators, do not look at its constant flag.
-void VELQ_ProgramInternals::doVariableStep(VELQ_Program &program, int opCode, const char *name) {
-  VELQ_Value *value = program.findOrCreateVariable(name)->getValue();
+void VELQ_ProgramInternals::doVariableStep(VELQ_Program &program, int opCode,
+                                           VELQ_Variable *variable) {
+  VELQ_Value *value = variable->getValue();
   if (!value->isNumeric()) {
     program.error(VELQ_ERR_BAD_ARITHMETIC);
     return;
   }
   bool postfix = opCode == OP_INC || opCode == OP_DEC;
-  if (postfix && !push(program, new VELQ_Value(value))) return;
+  if (postfix && !pushCopy(program, value)) return;
   if (opCode == OP_INC || opCode == OP_INCP) {
     value->increment();
   } else {
     value->decrement();
   }
-  if (!postfix) push(program, new VELQ_Value(value));
+  if (!postfix) pushCopy(program, value);
 }

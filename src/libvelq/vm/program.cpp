@@ -9,13 +9,15 @@
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
+#include "runtime/run_limits.h"
+#include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
+#include "values/value_internals.h"
 #include "vm/argument_names.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
-#include "velq_stack.h"
 #include "velq_value.h"
 #include "velq_variable.h"
 
@@ -32,12 +34,6 @@ VELQ_ProgramInternals *newInternals() {
   return block ? ::new (block) VELQ_ProgramInternals : nullptr;
 }
 
-long long steadyNanoseconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-
 }  // namespace
 
 // Without memory for any of its parts the program is unusable: building it does
@@ -50,8 +46,6 @@ VELQ_Program::VELQ_Program()
       preloadCount(0),
       preloadList(nullptr),
       subLevel(0),
-      dataStack(nullptr),
-      controlStack(nullptr),
       bindPosition(1),
       constants(new VELQ_VariableSystem(true)),
       globals(new VELQ_VariableSystem(false)),
@@ -76,8 +70,6 @@ VELQ_Program::VELQ_Program()
 VELQ_Program::~VELQ_Program() {
   for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
   velqRelease(instructions);
-  delete dataStack;
-  delete controlStack;
   delete constants;
   delete globals;
   delete locals;
@@ -110,7 +102,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
                       VELQ_VariableSystem *userLocals, VELQ_VariableSystem **globalsOut,
                       VELQ_VariableSystem *runConstants) {
   uint32_t argumentCount = argv ? (uint32_t)argc : 0;
-  if (dataStack)
+  if (internals && internals->running)
     return VELQ_ProgramInternals::refuseNestedRun(*this, runEnvironment, argumentCount, argv,
                                                   userLocals, globalsOut);
   delete result;
@@ -164,6 +156,17 @@ int VELQ_ProgramInternals::refuseNestedRun(VELQ_Program &program, VELQ_Environme
   return -1;
 }
 
+namespace {
+
+// Values that leave a run (its result, its globals) get texts of their own, which they
+// share with no value of the run: the host may hand them to other threads.
+void ownTexts(VELQ_VariableSystem *system) {
+  for (uint32_t i = 0; system && i < system->getCount(); i++)
+    VELQ_ValueInternals::ownText(system->getVariable(i)->getValue());
+}
+
+}  // namespace
+
 // The program takes the environment (or makes a default one), makes its stacks, and
 // takes the locals (or makes them) with the arguments in them as $1, $2, ... False, with
 // error 29 raised, when memory for any of it is refused, or when the environment could
@@ -175,19 +178,32 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
   // the program would destroy them twice.
   if (holds(program, userLocals)) userLocals = nullptr;
   program.environment = environment ? environment : new VELQ_Environment();
-  program.dataStack = new VELQ_Stack();
-  program.controlStack = new VELQ_Stack();
   program.locals = userLocals ? userLocals : new VELQ_VariableSystem(false);
   program.subLevel = 0;
   program.bindPosition = 1;
+  program.internals->running = true;
   program.internals->argumentCount = argc;
-  bool complete = program.environment && program.dataStack && program.controlStack &&
-                  program.locals && !VELQ_EnvironmentInternals::outOfMemory(program.environment);
+  VELQ_Machine &m = program.internals->machine;
+  m.sp = m.stack;
+  m.frames.count = 0;
+  m.stamp++;  // new constants and globals: what the caches knew of them is old
+  m.constantCount = program.constants->getCount();
+  m.globalCount = program.globals->getCount();
+  bool complete = program.environment && program.locals &&
+                  !VELQ_EnvironmentInternals::outOfMemory(program.environment);
+  // The arguments' variables keep the shared copies of the names "$1" ... "$255".
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; i <= argc; i++) {
-    if (!program.locals || !program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i),
-                                                   argv[i - 1])) {
-      if (!program.locals) delete argv[i - 1];
+    const char *shared = VELQ_SharedArgumentName((int32_t)i);
+    VELQ_Variable *variable = nullptr;
+    if (program.locals)
+      variable = shared ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared)
+                        : program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i),
+                                                 nullptr);
+    if (variable) {
+      variable->setValue(argv[i - 1]);
+    } else {
+      delete argv[i - 1];
       complete = false;
     }
   }
@@ -199,25 +215,22 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
   return true;
 }
 
-// The mirror of takeRunInputs: the values left on the data stack, the frames still open,
-// the environment, the locals and the stacks go.
+// The mirror of takeRunInputs: the values left on the data stack, the frames still open
+// (each with the locals of its caller), the environment and the locals go.
 void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program) {
-  if (program.dataStack)
-    while (program.dataStack->getSize() > 0) delete (VELQ_Value *)program.dataStack->pop();
-  while (program.subLevel > 0) {
-    program.subLevel--;
-    delete (VELQ_VariableSystem *)program.controlStack->pop();
-    program.controlStack->pop();  // the frame's return address
+  VELQ_Machine &m = program.internals->machine;
+  popValues(program, m.depth());
+  while (m.frames.count > 0) {
+    delete program.locals;
+    program.locals = m.frames.items[--m.frames.count].callerLocals;
   }
+  program.subLevel = 0;
   delete program.environment;
   program.environment = nullptr;
   delete program.locals;
   program.locals = nullptr;
-  delete program.dataStack;
-  program.dataStack = nullptr;
-  delete program.controlStack;
-  program.controlStack = nullptr;
   program.internals->argumentCount = 0;
+  program.internals->running = false;
 }
 
 namespace {
@@ -266,6 +279,7 @@ void VELQ_ProgramInternals::restoreVariables(VELQ_Program &program, SavedVariabl
                                              VELQ_VariableSystem **globalsOut) {
   if (saved.globals) {
     if (globalsOut) {
+      ownTexts(program.globals);
       *globalsOut = program.globals;
     } else {
       delete program.globals;
@@ -310,26 +324,53 @@ void VELQ_ProgramInternals::dropMergedModules(VELQ_Program &program, uint32_t co
 }
 
 // Runs from the first function named "main" until the code runs out, an exit, a return
-// from the outermost function or an error; the value left on the data stack is the result.
+// from the outermost function or an error; the value left on the data stack is the
+// result. The loop runs the translated code; code added while the run goes on (a host
+// function may add instructions) is translated when the loop reaches it. The loop that
+// counts steps runs when a step or time budget is set.
 void VELQ_ProgramInternals::runMain(VELQ_Program &program) {
   unsigned long mainAddress = program.getFunctionAddress("main");
   if (mainAddress == VELQ_NO_ADDRESS) {
     program.error(VELQ_ERR_NO_MAIN);
     return;
   }
+  VELQ_ProgramInternals &state = *program.internals;
+  bool counting = state.stepLimit != 0 || state.timeLimit != 0;
+  state.machine.stepsUntilCheck = 0;  // the counting loop looks at its budgets first
+  state.machine.stepsGranted = 0;
   program.currentPosition = (uint32_t)mainAddress;
   while (program.currentPosition < program.codeSize) {
-    uint32_t at = program.currentPosition;
-    program.execute();
-    if (program.currentPosition == VELQ_NO_ADDRESS) break;
-    if (int code = budgetExhausted(program)) {
-      // Memory refused to an instruction is reported on that instruction's line.
-      if (allocationError()) program.currentPosition = at;
-      program.error(code);
+    if (!translate(program, counting)) return;
+    if (counting) {
+      loop<true>(&program, nullptr);
+    } else {
+      loop<false>(&program, nullptr);
     }
   }
-  if (program.currentPosition != VELQ_NO_ADDRESS)
-    program.result = (VELQ_Value *)program.dataStack->pop();
+  if (program.currentPosition == VELQ_NO_ADDRESS) return;
+  // Memory refused by the last instructions, or a cancel that came after the last check,
+  // still fails the run.
+  if (state.machine.interrupt.load(std::memory_order_relaxed)) {
+    program.error(interruption(program));
+    return;
+  }
+  keepResult(program);
+}
+
+// The value left on top of the data stack becomes the result, with a text of its own (it
+// leaves the run); none when the stack is empty.
+void VELQ_ProgramInternals::keepResult(VELQ_Program &program) {
+  VELQ_Value *top = peekValue(program);
+  if (!top) return;
+  VELQ_Value *result = new VELQ_Value();
+  if (!result) {
+    program.error(allocationError() ? allocationError() : VELQ_ERR_OUT_OF_MEMORY);
+    return;
+  }
+  VELQ_ValueInternals::move(result, top);
+  program.internals->machine.sp--;
+  VELQ_ValueInternals::ownText(result);
+  program.result = result;
 }
 
 // The budgets of this run start: the cancellation of an earlier run is forgotten, the
@@ -337,19 +378,29 @@ void VELQ_ProgramInternals::runMain(VELQ_Program &program) {
 // against its memory budget.
 void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   VELQ_ProgramInternals &state = *program.internals;
-  state.cancelRequested.store(false, std::memory_order_relaxed);
+  state.machine.interrupt.store(false, std::memory_order_relaxed);
   state.stepsTaken = 0;
   state.deadline = state.timeLimit
-                       ? steadyNanoseconds() + (long long)state.timeLimit * 1000000LL
+                       ? velqSteadyNanoseconds() + (long long)state.timeLimit * 1000000LL
                        : 0;
   state.memory = {0, state.memoryLimit};
+  // A host function may run another program inside this run: each run puts back the
+  // budget, the limits and the note of a refused allocation of the run it interrupted.
+  // A run without a memory budget of its own counts into the budget of that run.
+  state.outerFailure = velqAllocationFailure();
   velqClearAllocationFailure();
-  velqSetMemoryBudget(&state.memory);
+  state.outerBudget = velqSetMemoryBudget(nullptr);
+  velqSetMemoryBudget(state.memoryLimit ? &state.memory : state.outerBudget);
+  state.limits = {&state.machine.interrupt, state.deadline};
+  state.outerLimits = velqSetRunLimits(&state.limits);
 }
 
 void VELQ_ProgramInternals::stopBudgets(VELQ_Program &program) {
-  velqSetMemoryBudget(nullptr);
-  program.internals->cancelRequested.store(false, std::memory_order_relaxed);
+  VELQ_ProgramInternals &state = *program.internals;
+  velqSetMemoryBudget(state.outerBudget);
+  velqSetRunLimits(state.outerLimits);
+  if (state.outerFailure != VELQ_ALLOCATION_OK) velqNoteAllocationFailure(state.outerFailure);
+  state.machine.interrupt.store(false, std::memory_order_relaxed);
 }
 
 int VELQ_ProgramInternals::allocationError() {
@@ -363,16 +414,40 @@ int VELQ_ProgramInternals::allocationError() {
   }
 }
 
-int VELQ_ProgramInternals::budgetExhausted(VELQ_Program &program) {
+// The steps the counting loop runs before it looks at the clock again.
+enum : uint64_t { STEPS_BETWEEN_CHECKS = 4096 };
+
+// The counting loop's steps ran out: the run stops with error 26 once it has taken its
+// budget of steps, with error 27 once its time has passed; else it may run some more.
+// execute() stops after one step here.
+bool VELQ_ProgramInternals::budgetsAllowMore(VELQ_Program &program) {
   VELQ_ProgramInternals &state = *program.internals;
+  VELQ_Machine &m = state.machine;
+  if (m.singleStep) return false;
+  state.stepsTaken += m.stepsGranted;
+  if (state.stepLimit && state.stepsTaken >= state.stepLimit) {
+    program.error(VELQ_ERR_STEP_LIMIT);
+    return false;
+  }
+  if (state.deadline && velqSteadyNanoseconds() >= state.deadline) {
+    program.error(VELQ_ERR_TIME_LIMIT);
+    return false;
+  }
+  uint64_t grant = STEPS_BETWEEN_CHECKS;
+  if (state.stepLimit && state.stepLimit - state.stepsTaken < grant)
+    grant = state.stepLimit - state.stepsTaken;
+  m.stepsGranted = grant;
+  m.stepsUntilCheck = grant - 1;  // the step being dispatched is the first of them
+  return true;
+}
+
+// Why the run was interrupted: memory refused, its deadline passed (found by work inside
+// an instruction), or cancel().
+int VELQ_ProgramInternals::interruption(VELQ_Program &program) {
   if (int code = allocationError()) return code;
-  if (state.cancelRequested.load(std::memory_order_relaxed)) return VELQ_ERR_CANCELLED;
-  state.stepsTaken++;
-  if (state.stepLimit && state.stepsTaken >= state.stepLimit &&
-      program.currentPosition < program.codeSize)
-    return VELQ_ERR_STEP_LIMIT;
-  if (state.deadline && steadyNanoseconds() >= state.deadline) return VELQ_ERR_TIME_LIMIT;
-  return 0;
+  long long deadline = program.internals->deadline;
+  if (deadline && velqSteadyNanoseconds() >= deadline) return VELQ_ERR_TIME_LIMIT;
+  return VELQ_ERR_CANCELLED;
 }
 
 void VELQ_Program::setStepLimit(unsigned long long steps) {
@@ -389,7 +464,8 @@ void VELQ_Program::setMemoryLimit(unsigned long long bytes) {
 
 // A relaxed store of a lock-free atomic: safe from any thread and from a signal handler.
 void VELQ_Program::cancel() {
-  if (internals && dataStack) internals->cancelRequested.store(true, std::memory_order_relaxed);
+  if (internals && internals->running)
+    internals->machine.interrupt.store(true, std::memory_order_relaxed);
 }
 
 bool VELQ_Program::endedByExit() const { return internals && internals->endedByExit; }
@@ -421,8 +497,8 @@ bool VELQ_ProgramInternals::holds(const VELQ_Program &program, const void *point
   if (holdsValue(program.constants, pointer) || holdsValue(program.globals, pointer) ||
       holdsValue(program.locals, pointer))
     return true;
-  VELQ_Stack *stack = program.dataStack;
-  return stack && velqListHolds(stack->peekList(stack->getSize()), (size_t)stack->getSize(), pointer);
+  const VELQ_Machine &m = program.internals->machine;
+  return velqPointsInto(pointer, m.stack, m.depth());
 }
 
 // A value that the program holds already (the latest result, or the value of another of its
@@ -460,27 +536,4 @@ void VELQ_Program::addInstruction(VELQ_Instruction *instruction) {
     return;
   }
   instructions[codeSize++] = instruction;
-}
-
-// Constants shadow globals, globals shadow locals; an unknown name becomes a local. A
-// missing name (an instruction a host built without one) is the empty name, so that it
-// names one variable rather than a new one at every use. Without memory for a new
-// variable the spare one stands in, and the run stops after the instruction.
-VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
-  if (!name) name = "";
-  VELQ_Variable *variable = constants->find(name);
-  if (variable) return variable;
-  variable = globals->find(name);
-  if (variable) return variable;
-  variable = locals->find(name);
-  if (variable) return variable;
-  variable = locals->create(name, nullptr);
-  return variable ? variable : &internals->spareVariable;
-}
-
-VELQ_Variable *VELQ_Program::createVariable(const char *name) {
-  if (!name) name = "";
-  if (constants->find(name) || globals->find(name) || locals->find(name)) return nullptr;
-  VELQ_Variable *variable = locals->create(name, nullptr);
-  return variable ? variable : &internals->spareVariable;
 }

@@ -1,6 +1,7 @@
 // What a program holds beyond its public face, and the engine's operations on it that
-// are not part of the program's API: the steps of a run, the handlers of single
-// instructions, the index of the function table and the record of the latest error.
+// are not part of the program's API: the steps of a run, the run loop and the handlers
+// it calls for the longer instructions, the index of the function table and the record
+// of the latest error.
 #ifndef VELQ_PROGRAM_INTERNALS_H
 #define VELQ_PROGRAM_INTERNALS_H
 
@@ -9,6 +10,8 @@
 #include <atomic>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
+#include "vm/machine.h"
 #include "velq_program.h"
 #include "velq_variable.h"
 
@@ -20,6 +23,17 @@ struct VELQ_FunctionIndex {
   uint32_t *slots = nullptr;  // a position + 1 per slot, 0 for a free slot
   uint32_t capacity = 0;      // a power of two, or 0
   uint32_t indexed = 0;       // records 0 .. indexed-1 are in the index
+};
+
+// The program's compiled regular expressions, kept for its later matches: the ones used
+// last, up to VELQ_PATTERN_CACHE_SIZE (vm/matching.cpp).
+enum { VELQ_PATTERN_CACHE_SIZE = 16 };
+struct VELQ_CompiledPattern;
+struct VELQ_PatternCache {
+  VELQ_CompiledPattern *entries = nullptr;  // room for VELQ_PATTERN_CACHE_SIZE
+  uint32_t count = 0;
+  uint64_t uses = 0;
+  ~VELQ_PatternCache();
 };
 
 // One frame of the chain of calls that led to the latest error, with its own copies of
@@ -43,21 +57,29 @@ struct VELQ_ProgramInternals {
   VELQ_FunctionIndex functionIndex;
 
   // ---- The run in progress ----
+  VELQ_Machine machine;
+  bool running = false;
   uint32_t nextPosition = 0;  // where execute() continues after the current step
   unsigned long argumentCount = 0;
   char **moduleFiles = nullptr;  // per merged module: the file it was read from, or null
   // The variable an access by name gets when memory for a new one is refused; the run
-  // stops after the instruction, which thus never works on a missing variable.
+  // stops at once, and the instruction never works on a missing variable.
   VELQ_Variable spareVariable{""};
+
+  VELQ_PatternCache patterns;
 
   // ---- Budgets ----
   unsigned long long stepLimit = 0;
   unsigned long timeLimit = 0;  // milliseconds
   unsigned long long memoryLimit = 0;
-  std::atomic<bool> cancelRequested{false};
   unsigned long long stepsTaken = 0;
   long long deadline = 0;  // steady clock, nanoseconds; 0: none
   VELQ_MemoryBudget memory{0, 0};
+  VELQ_RunLimits limits{nullptr, 0};
+  // Of the run this one runs inside (a host function may run another program), if any.
+  VELQ_MemoryBudget *outerBudget = nullptr;
+  VELQ_RunLimits *outerLimits = nullptr;
+  VELQ_AllocationFailure outerFailure = VELQ_ALLOCATION_OK;
 
   // ---- The latest run's outcome ----
   bool endedByExit = false;
@@ -93,33 +115,71 @@ struct VELQ_ProgramInternals {
   static bool mergeModules(VELQ_Program &program);
   static void dropMergedModules(VELQ_Program &program, uint32_t codeSize, uint32_t functionCount);
   static void runMain(VELQ_Program &program);
+  static void keepResult(VELQ_Program &program);
   static void startBudgets(VELQ_Program &program);
   static void stopBudgets(VELQ_Program &program);
-  // The error a budget, a cancellation or a refused allocation raises after the current
-  // step, or 0 when the run may go on.
-  static int budgetExhausted(VELQ_Program &program);
   // Error 29 or 28 when an allocation of this run was refused, else 0.
   static int allocationError();
 
-  // ---- Handlers of single instructions ----
+  // ---- The run loop (vm/run_loop.cpp) ----
+  // Runs from program.currentPosition until the translated code ends, the run ends, an
+  // error stops it, or (counting) a budget runs out. Called with a table, it only
+  // stores there where its handlers are.
+  template <bool Counting>
+  static void loop(VELQ_Program *program, const void *const **table);
+  // The loop's handler of each opcode, then of the end of the code (VELQ_HANDLER_COUNT
+  // in all), for the translation: those of the counting loop or of the other.
+  static const void *const *handlers(bool counting);
+  // Called by the counting loop when its steps run out: error 26 or 27, or more steps.
+  static bool budgetsAllowMore(VELQ_Program &program);
+  // Called at jumps, calls and returns once the interrupt is set: the error it means.
+  static int interruption(VELQ_Program &program);
+
+  // ---- The translation (vm/translation.cpp) ----
+  // Brings the translated code up to the program's code, with the handlers of the
+  // counting loop or the other; false (error 29 raised) when memory is refused.
+  static bool translate(VELQ_Program &program, bool counting);
+  // The program's one copy of a name, kept for its life; null when memory is refused.
+  static const char *intern(VELQ_Program &program, const char *name);
+
+  // ---- Values on the machine's stack (vm/execute.cpp) ----
+  // Makes room for n more values; false (error raised) when memory is refused.
+  static bool reserveStack(VELQ_Program &program, uint32_t n);
+  // Pushes the engine's copy of value (a copy of null for a null pointer).
+  static bool pushCopy(VELQ_Program &program, const VELQ_Value *value);
+  // Moves a value a handler or a class made (and its owner gave up) onto the stack; a
+  // null value (memory refused) raises error 29.
+  static bool pushNew(VELQ_Program &program, VELQ_Value *value);
+  // The value under the top (0: the top); null when the stack holds fewer.
+  static VELQ_Value *peekValue(VELQ_Program &program, uint32_t below = 0);
+  static void popValues(VELQ_Program &program, uint32_t n);
+
+  // ---- Handlers of the longer instructions ----
   static void doPrint(VELQ_Program &program);
   static void doCast(VELQ_Program &program, int type);
-  static void doVariableStep(VELQ_Program &program, int opCode, const char *name);
+  static void doVariableStep(VELQ_Program &program, int opCode, VELQ_Variable *variable);
+  static void doSet(VELQ_Program &program, VELQ_Variable *variable);
   static void doArrayDeclare(VELQ_Program &program, const char *name);
   static void doElementGet(VELQ_Program &program);
   static void doElementSet(VELQ_Program &program);
   static void doAttributeGet(VELQ_Program &program, const char *name);
   static void doAttributeSet(VELQ_Program &program, const char *name);
-  static void doCallByName(VELQ_Program &program, const char *name, int argc);
-  static void doBind(VELQ_Program &program, const char *name);
+  // A call by name; when it calls a script function, nextPosition is its address.
+  static void doCallByName(VELQ_Program &program, const char *name, int argc,
+                           VELQ_CallCache *cache);
+  static void doBind(VELQ_Program &program, const char *name, VELQ_NameCache *cache);
   static void doReturn(VELQ_Program &program);
-  // Pushes a value the instruction made; a null value (memory refused) stops the run.
-  static bool push(VELQ_Program &program, VELQ_Value *value);
+  // The variable of a name as the run sees it now (constants, globals, locals, or a
+  // new local), and what the name's cache remembers of it. Null after error 29.
+  static VELQ_Variable *lookUp(VELQ_Program &program, const char *name, VELQ_NameCache *cache);
+  // Whether a variable of that name is among the constants, globals or locals.
+  static bool nameTaken(const VELQ_Program &program, const char *name);
+  // After a host function ran: whether it gave the constants or globals a new variable.
+  static void noteShape(VELQ_Program &program);
 
   // ---- Parts of doBinaryOperation (vm/operators.cpp) ----
   static void compareCase(VELQ_Program &program);
-  static int matchPattern(VELQ_Program &program, int opCode, VELQ_Value *left, VELQ_Value *right,
-                          VELQ_Value **outcome);
+  static int matchPattern(VELQ_Program &program, int opCode, VELQ_Value *left, VELQ_Value *right);
 
   // ---- The function table (vm/function_table.cpp) ----
   static uint32_t findFunctionRecord(VELQ_Program &program, const char *name);

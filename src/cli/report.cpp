@@ -1,0 +1,79 @@
+// What the velq tool writes about a compilation or a run.
+#include "report.h"
+
+#include <ctype.h>
+#include <stdio.h>
+
+#include "velq.h"
+
+namespace {
+
+// A failure deep in a recursion has as many frames as calls; the report shows this many
+// of the innermost, then the outermost one.
+enum { INNER_FRAMES_SHOWN = 10 };
+
+std::string lowerCase(const char *text) {
+  std::string lower = text ? text : "";
+  for (char &c : lower) c = (char)tolower((unsigned char)c);
+  return lower;
+}
+
+// The file a frame's code came from: the module's file as the engine read it or as the
+// tool was given it, else the script's label.
+std::string fileOf(const VELQ_ErrorFrame *frame, const std::string &label,
+                   const ModuleFiles &modules) {
+  if (frame->file) return frame->file;
+  if (!frame->module) return label;
+  ModuleFiles::const_iterator found = modules.find(lowerCase(frame->module));
+  return found != modules.end() ? found->second : std::string(frame->module);
+}
+
+void writeFrame(const char *how, const VELQ_ErrorFrame *frame, const std::string &label,
+                const ModuleFiles &modules) {
+  fprintf(stderr, "  %s %s (%s:%d)\n", how, frame->function ? frame->function : "?",
+          fileOf(frame, label, modules).c_str(), frame->line);
+}
+
+}  // namespace
+
+void reportCompileError(const std::string &label, const char *errorText) {
+  int line = 0;
+  if (sscanf(errorText, "Error in line %d:", &line) == 1)
+    fprintf(stderr, "%s:%d: %s\n", label.c_str(), line, errorText);
+  else
+    fprintf(stderr, "%s: %s\n", label.c_str(), errorText);
+}
+
+void reportRunError(VELQ_Program *program, const std::string &label, const ModuleFiles &modules) {
+  const char *text = program->getErrorText();
+  if (!text[0]) text = "the run stopped without an error text";
+  uint32_t count = program->getErrorFrameCount();
+  const VELQ_ErrorFrame *where = count > 0 ? program->getErrorFrame(0) : nullptr;
+  if (where)
+    fprintf(stderr, "%s:%d: %s\n", fileOf(where, label, modules).c_str(), where->line, text);
+  else
+    fprintf(stderr, "%s: %s\n", label.c_str(), text);
+  const char *failure = program->getModuleFailure();
+  if (failure && failure[0]) fprintf(stderr, "  %s\n", failure);
+  if (count == 0) return;
+  // The engine keeps the innermost frames and the outermost one of a deep chain.
+  unsigned long depth = program->getErrorCallDepth();
+  uint32_t inner = count - 1;
+  if (inner > INNER_FRAMES_SHOWN && depth > INNER_FRAMES_SHOWN + 1) inner = INNER_FRAMES_SHOWN;
+  for (uint32_t i = 0; i < inner; i++)
+    writeFrame(i == 0 ? "in" : "called from", program->getErrorFrame(i), label, modules);
+  if (depth > (unsigned long)inner + 1)
+    fprintf(stderr, "  ... %lu more calls ...\n", depth - inner - 1);
+  writeFrame(count == 1 ? "in" : "called from", program->getErrorFrame(count - 1), label, modules);
+}
+
+void writeResult(VELQ_Value *result, FILE *out) {
+  if (result && result->isString()) {
+    uint32_t length = 0;
+    const char *text = result->getValueAsString(&length);
+    fwrite(text, 1, length, out);
+  } else {
+    fputs(VELQ_TypeName(result ? result->getDataType() : DTYPE_NULL), out);
+  }
+  fputc('\n', out);
+}

@@ -1,0 +1,63 @@
+// How the velq tool runs a compiled program.
+#include "run.h"
+
+#include <stdio.h>
+
+#include "interrupt.h"
+#include "velq.h"
+
+namespace {
+
+enum { HIGHEST_EXIT_STATUS = 255 };
+
+// Writes every trace(level, text) of the script to standard error.
+class TracingEnvironment : public VELQ_Environment {
+ public:
+  void trace(int level, const char *text) override {
+    fprintf(stderr, "trace[%d]: %s\n", level, text ? text : "");
+  }
+};
+
+}  // namespace
+
+VELQ_Environment *newRunEnvironment(const RunSetup &setup) {
+  VELQ_Environment *environment =
+      setup.options->trace ? new TracingEnvironment() : new VELQ_Environment();
+  environment->setIO(stdin, stdout);
+  if (setup.options->toolkit) VELQRegisterToolkit(environment);
+  environment->setLibrary(setup.library);
+  for (const std::string &directory : setup.moduleDirectories)
+    environment->addModuleDirectory(directory.c_str());
+  return environment;
+}
+
+int runWithBudgets(VELQ_Program *program, const RunSetup &setup,
+                   VELQ_VariableSystem **globalsOut) {
+  const VelqOptions &options = *setup.options;
+  program->setStepLimit(options.maxSteps);
+  program->setTimeLimit(options.timeoutMilliseconds);
+  program->setMemoryLimit(options.maxMemoryBytes);
+
+  std::vector<VELQ_Value *> arguments;
+  arguments.reserve(options.arguments.size());
+  for (const std::string &text : options.arguments)
+    arguments.push_back(new VELQ_Value(text.c_str()));
+
+  // The program takes the environment and the argument values.
+  setRunningProgram(program);
+  int outcome = program->run(newRunEnvironment(setup), arguments.size(), arguments.data(), nullptr,
+                             globalsOut, nullptr);
+  setRunningProgram(nullptr);
+  return outcome;
+}
+
+int exitStatusOfRun(VELQ_Program *program) {
+  VELQ_Value *result = program->getResult();
+  if (!program->endedByExit() || !result || !result->isInteger()) return VELQ_EXIT_OK;
+  if (result->isUnsigned()) {
+    uint64_t status = result->getValueAsUInt64();
+    return status <= HIGHEST_EXIT_STATUS ? (int)status : VELQ_EXIT_OK;
+  }
+  int64_t status = result->getValueAsInt64();
+  return status >= 0 && status <= HIGHEST_EXIT_STATUS ? (int)status : VELQ_EXIT_OK;
+}

@@ -1,0 +1,42 @@
+// The engine's own access to variables and variable systems.
+#ifndef VELQ_VARIABLE_INTERNALS_H
+#define VELQ_VARIABLE_INTERNALS_H
+
+#include <stdint.h>
+
+#include "velq_variable.h"
+
+// The locals systems and variables of returned calls, kept by a run for its next calls
+// (up to a bound, past which they are freed), so that a call takes no memory of the
+// system in the common case.
+enum { VELQ_SPARE_SYSTEMS = 64, VELQ_SPARE_VARIABLES = 512 };
+struct VELQ_FrameSpares {
+  VELQ_VariableSystem *systems[VELQ_SPARE_SYSTEMS];
+  uint32_t systemCount = 0;
+  VELQ_Variable *variables[VELQ_SPARE_VARIABLES];
+  uint32_t variableCount = 0;
+  ~VELQ_FrameSpares();
+};
+
+struct VELQ_RuntimeInternals {
+  // A variable appended to system under name, which it keeps without a copy of its own:
+  // name must outlive the variable (the interned names of a program, which the program
+  // keeps for its life, and the argument names do). It holds a null value. Null when
+  // memory is refused. With spares, a spare variable serves when there is one.
+  static VELQ_Variable *createBorrowing(VELQ_VariableSystem *system, const char *name,
+                                        VELQ_FrameSpares *spares = nullptr);
+  // An empty locals system for a new frame, a spare one when there is one.
+  static VELQ_VariableSystem *newFrameLocals(VELQ_FrameSpares &spares);
+  // The locals of a frame that ends: their variables are destroyed or kept as spares,
+  // and the system too.
+  static void retireFrameLocals(VELQ_VariableSystem *system, VELQ_FrameSpares &spares);
+  static void freeSpares(VELQ_FrameSpares &spares);
+
+  static uint32_t count(const VELQ_VariableSystem *system) { return system->count; }
+  static VELQ_Variable *at(const VELQ_VariableSystem *system, uint32_t i) {
+    return system->items[i];
+  }
+  static const char *nameOf(const VELQ_Variable *variable) { return variable->name; }
+};
+
+#endif
