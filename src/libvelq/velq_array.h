@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 class VELQ_Value;
 
 struct ArrayElement {
@@ -30,9 +32,11 @@ public:
   // the array stays as it was.
   void set(int32_t index, VELQ_Value *value);
 
-  void incRefCount() { refCount++; }
-  void decRefCount() { refCount--; }
-  int isUnused() const { return refCount <= 0; }
+  // The count of values holding the array. Values holding one array may be released in
+  // different threads (a host's copy of a result, say), so the count is atomic.
+  void incRefCount() { refCount.fetch_add(1, std::memory_order_relaxed); }
+  void decRefCount() { refCount.fetch_sub(1, std::memory_order_acq_rel); }
+  int isUnused() const { return refCount.load(std::memory_order_acquire) <= 0; }
 
   // The number of elements, and the element slot at position i (0 <= i < size) in
   // ascending index order (null for a position outside that range), so that a host
@@ -46,7 +50,7 @@ private:
   friend struct VELQ_ValueInternals;  // the engine's own access (values/value_internals.h)
   friend struct VELQ_TestAccess;
 
-  int32_t refCount;
+  std::atomic<int32_t> refCount;
   int32_t size;
   int32_t allocated;
   ArrayElement *elements;

@@ -300,11 +300,8 @@ TEST(RunThreads, SeparateProgramsRunAtOnceAndTheirValuesCrossThreads) {
 
 // A copy of a value that holds an array shares the array and its reference count. Here
 // one thread releases such a copy while the program, in another, replaces the result the
-// copy was made from. The count is a plain integer, so ThreadSanitizer reports the two
-// releases as a data race, and without it a lost update can leak or free the array twice.
-// Disabled until the count is safe across threads; run it with
-// --gtest_also_run_disabled_tests --gtest_filter='*ArrayCopies*'.
-TEST(RunThreads, DISABLED_ArrayCopiesReleasedInAnotherThread) {
+// copy was made from: a lost update of the count would leak the array or free it twice.
+TEST(RunThreads, ArrayCopiesReleasedInAnotherThread) {
   VELQ_Program *program = compileOrFail("sub main() { array a; a[0] = 1; return a; }");
   ASSERT_NE(program, nullptr);
   for (int round = 0; round < 50; round++) {

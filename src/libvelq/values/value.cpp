@@ -53,8 +53,9 @@ void releaseHeld(int type, VELQ_Object *object, VELQ_Array *array) {
   if (type == DTYPE_OBJECT) {
     delete object;
   } else if (type == DTYPE_ARRAY && array) {
-    array->decRefCount();
-    if (array->isUnused()) deleteArray(array);
+    // The value that takes the count to zero deletes the array: one step, so that of
+    // two values released at once in two threads exactly one does.
+    if (VELQ_ValueInternals::dropArrayReference(array)) deleteArray(array);
   }
 }
 

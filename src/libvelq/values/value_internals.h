@@ -48,6 +48,11 @@ struct VELQ_ValueInternals {
   // run). Without memory for it the value keeps the shared block.
   static void ownText(VELQ_Value *value);
 
+  // Gives back one reference to the array; true when it was the last one.
+  static bool dropArrayReference(VELQ_Array *array) {
+    return array->refCount.fetch_sub(1, std::memory_order_acq_rel) <= 1;
+  }
+
   // ---- Copies (values/value.cpp) ----
 
   // The type and content of from, without its text, into `to` (an empty value): an object
