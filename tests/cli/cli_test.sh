@@ -243,7 +243,7 @@ check "--max-memory" 1 "" "-e:1: Error 28 in line 1: Memory limit exceeded$nl  i
 # Memory the system refuses ends the run with an error, not the tool. A sanitizer's
 # runtime needs more address space than such a limit leaves, so that build skips it.
 # (grep reads all of ldd's output: with -q it could stop early, and the pipe would fail.)
-if ! ldd "$velq" 2>/dev/null | grep libasan >/dev/null; then
+if ! ldd "$velq" 2>/dev/null | grep -E 'libasan|libclang_rt\.asan' >/dev/null; then
   cases=$((cases + 1))
   got=$(ulimit -v 1000000 && "$velq" -e 'sub main() { x = left("x", 600000000); y = x . x; }' 2>&1)
   status=$?
