@@ -23,6 +23,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "velq developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tool loads readline itself when its REPL starts (src/cli/CMakeLists.txt).
+if(VELQ_READLINE_PACKAGE)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${VELQ_READLINE_PACKAGE})
+endif()
 # The package's own libraries, which the tool loads, are found here rather than taken
 # for dependencies on other packages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)

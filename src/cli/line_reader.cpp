@@ -14,18 +14,67 @@
 #include "interrupt.h"
 
 #ifdef VELQ_HAVE_READLINE
+#include <dlfcn.h>
 #include <readline/history.h>
 #include <readline/readline.h>
+
+namespace {
+
+// readline, loaded when the REPL starts on a terminal rather than when the tool starts:
+// a run of a script does not pay for mapping it (and the terminal library it brings).
+// The headers give the types; the library gives the addresses.
+struct Readline {
+  decltype(&rl_callback_handler_install) handlerInstall;
+  decltype(&rl_callback_handler_remove) handlerRemove;
+  decltype(&rl_callback_read_char) readChar;
+  decltype(&rl_free_line_state) freeLineState;
+  decltype(&rl_callback_sigcleanup) sigCleanup;
+  decltype(&add_history) addHistory;
+  decltype(&rl_catch_signals) catchSignals;
+  decltype(&rl_readline_name) name;
+  decltype(&rl_instream) inStream;
+  decltype(&rl_outstream) outStream;
+};
+
+template <typename T>
+bool lookUp(void *library, const char *symbol, T *address) {
+  *address = reinterpret_cast<T>(dlsym(library, symbol));
+  return *address != nullptr;
+}
+
+// The library, or null when it cannot be loaded (the REPL then reads plain lines).
+const Readline *loadReadline() {
+  static Readline readline;
+  static const bool loaded = [] {
+    void *library = dlopen(VELQ_READLINE_SONAME, RTLD_NOW | RTLD_LOCAL);
+    return library && lookUp(library, "rl_callback_handler_install", &readline.handlerInstall) &&
+           lookUp(library, "rl_callback_handler_remove", &readline.handlerRemove) &&
+           lookUp(library, "rl_callback_read_char", &readline.readChar) &&
+           lookUp(library, "rl_free_line_state", &readline.freeLineState) &&
+           lookUp(library, "rl_callback_sigcleanup", &readline.sigCleanup) &&
+           lookUp(library, "add_history", &readline.addHistory) &&
+           lookUp(library, "rl_catch_signals", &readline.catchSignals) &&
+           lookUp(library, "rl_readline_name", &readline.name) &&
+           lookUp(library, "rl_instream", &readline.inStream) &&
+           lookUp(library, "rl_outstream", &readline.outStream);
+  }();
+  return loaded ? &readline : nullptr;
+}
+
+const Readline *lineEditor = nullptr;  // once a reader edits lines
+
+}  // namespace
 #endif
 
 LineReader::LineReader(bool onTerminal) : terminal(onTerminal), editing(false) {
 #ifdef VELQ_HAVE_READLINE
-  editing = onTerminal;
+  if (onTerminal) lineEditor = loadReadline();
+  editing = lineEditor != nullptr;
   if (editing) {
-    rl_catch_signals = 0;  // Ctrl-C is the tool's own handler's to note
-    rl_readline_name = "velq";
-    rl_instream = stdin;
-    rl_outstream = stdout;
+    *lineEditor->catchSignals = 0;  // Ctrl-C is the tool's own handler's to note
+    *lineEditor->name = "velq";
+    *lineEditor->inStream = stdin;
+    *lineEditor->outStream = stdout;
   }
 #endif
 }
@@ -82,7 +131,7 @@ void takeLine(char *text) {
   } else {
     current->ended = true;
   }
-  rl_callback_handler_remove();
+  lineEditor->handlerRemove();
 }
 
 }  // namespace
@@ -98,8 +147,8 @@ LineReader::Outcome LineReader::readEdited(const char *prompt, std::string *line
   sigdelset(&unblocked, SIGINT);
   EditedLine edited;
   current = &edited;
-  rl_callback_handler_install(prompt, takeLine);
-  int fd = fileno(rl_instream);
+  lineEditor->handlerInstall(prompt, takeLine);
+  int fd = fileno(*lineEditor->inStream);
   bool interrupted = false;
   while (!edited.done) {
     if (takeInterrupt()) {
@@ -112,17 +161,17 @@ LineReader::Outcome LineReader::readEdited(const char *prompt, std::string *line
     int ready = pselect(fd + 1, &readable, nullptr, nullptr, nullptr, &unblocked);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) {
-      rl_callback_handler_remove();
+      lineEditor->handlerRemove();
       edited.ended = true;
       break;
     }
-    if (ready > 0) rl_callback_read_char();
+    if (ready > 0) lineEditor->readChar();
   }
   if (interrupted) {
     // Abandon the line: readline forgets it and gives the terminal back.
-    rl_free_line_state();
-    rl_callback_sigcleanup();
-    rl_callback_handler_remove();
+    lineEditor->freeLineState();
+    lineEditor->sigCleanup();
+    lineEditor->handlerRemove();
     fputc('\n', stdout);
     fflush(stdout);
   }
@@ -138,7 +187,7 @@ LineReader::Outcome LineReader::readEdited(const char *prompt, std::string *line
 }
 
 void LineReader::remember(const std::string &input) {
-  if (editing && input.find_first_not_of(" \t\n") != std::string::npos) add_history(input.c_str());
+  if (editing && input.find_first_not_of(" \t\n") != std::string::npos) lineEditor->addHistory(input.c_str());
 }
 
 #else
