@@ -13,11 +13,12 @@
 //
 // A pointer that is owned already cannot change owner a second time. Wherever a host may
 // hand the engine something the engine holds already (a handler returning one of its own
-// arguments, a global set to a value a variable holds, a run started from inside a run
-// with the running program's own systems, a set of function records taken from the
-// environment's own table, text appended from a value's own text), the engine recognises
-// it with velqPointsInto or velqListHolds and uses a copy, or leaves it to its owner,
-// instead of taking it.
+// arguments, a global set to a value the program holds, a run started from inside a run
+// with the running program's own systems or values, a set of function records taken from
+// the environment's own table), the engine recognises it with velqPointsInto (through
+// VELQ_ProgramInternals::holds for what a program holds) and uses a copy, or leaves it to
+// its owner, instead of taking it. Texts need no such test: values share text blocks by
+// counting their references (values/text.cpp).
 #ifndef VELQ_OWNERSHIP_H
 #define VELQ_OWNERSHIP_H
 
@@ -31,13 +32,6 @@ bool velqPointsInto(const void *pointer, const T *first, size_t count) {
   uintptr_t at = (uintptr_t)pointer;
   uintptr_t start = (uintptr_t)first;
   return first && at >= start && at - start < count * sizeof(T);
-}
-
-// Whether pointer is one of the count pointers that begin at list.
-inline bool velqListHolds(void *const *list, size_t count, const void *pointer) {
-  for (size_t i = 0; i < count; i++)
-    if (list[i] == pointer) return true;
-  return false;
 }
 
 #endif

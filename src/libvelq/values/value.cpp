@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "values/number_text.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
