@@ -157,7 +157,7 @@ for file in "$work"/*.cpp "$work"/*.cmake; do
   cases=$((cases + 1))
   excerpt=$(cat "$file")
   if [[ $file == *.cpp ]]; then
-    sources=("$source_dir"/examples/host/*.cpp "$source_dir"/src/libvelq/*.h "$source_dir"/src/cli/*.cpp)
+    sources=("$source_dir"/examples/host/*.cpp "$source_dir"/src/libvelq/include/velq/*.h "$source_dir"/src/cli/*.cpp)
   else
     sources=("$source_dir/examples/host/CMakeLists.txt")
   fi
