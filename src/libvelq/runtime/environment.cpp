@@ -23,7 +23,10 @@ VELQ_Environment::VELQ_Environment()
       directoryCount(0),
       directoryCapacity(0),
       directories(nullptr),
-      outOfMemory(false) {
+      outOfMemory(false),
+      hostCount(0),
+      hostCapacity(0),
+      hosts(nullptr) {
   if (!velqReserve(functions, functionCapacity, VELQ_BUILTIN_COUNT)) {
     outOfMemory = true;
     return;
@@ -34,6 +37,7 @@ VELQ_Environment::VELQ_Environment()
 
 VELQ_Environment::~VELQ_Environment() {
   velqRelease(functions);
+  velqRelease(hosts);
   for (uint32_t i = 0; i < directoryCount; i++) velqRelease(directories[i]);
   velqRelease(directories);
 }

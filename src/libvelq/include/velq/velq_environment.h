@@ -19,6 +19,14 @@ typedef int32_t (*VELQ_ExtFunctionHandler)(int32_t argc, VELQ_Value **argv, VELQ
 
 enum { VELQ_FUNCTION_NAME_SIZE = 64 };
 
+// The handler of a host function registered with data of its own (registerFunction): as
+// above, with the userData pointer given at registration. A handler may end the run with
+// error 31 "Host exception" and a text of its own: it calls program->setErrorDetail(text)
+// and returns 31. An exception it throws ends the run the same way, with the exception's
+// what() as the detail.
+typedef int32_t (*VELQ_HostFunctionHandler)(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
+                                            VELQ_Program *program, void *userData);
+
 struct VELQ_ExtFunction {
   char name[VELQ_FUNCTION_NAME_SIZE];  // at most 63 characters and a zero byte
   VELQ_ExtFunctionHandler handler;
@@ -45,6 +53,15 @@ public:
   // and a run given this environment stops at once with error 29 "Out of memory".
   void registerFunctionSet(unsigned long count, const VELQ_ExtFunction *records);
   int useModule(VELQ_Program *program, const char *name);
+  // Appends one host function that is handed userData at every call. Its record in the
+  // table has the name (cut to 63 bytes) and the argument count, and no handler. Without
+  // memory for it the table stays as it was, and a run given this environment stops at
+  // once with error 29.
+  void registerFunction(const char *name, VELQ_HostFunctionHandler handler, void *userData,
+                        int32_t argCount);
+  // A copy of this environment: its functions, streams, library and module policy (the
+  // trace hook is the base class's). Null when memory is refused.
+  VELQ_Environment *copy() const;
 
   // Where modules that the script library does not hold are looked for: the files
   // NAME.velq in the directories added, in order, or in the current directory when none
@@ -72,6 +89,12 @@ public:
 private:
   friend struct VELQ_EnvironmentInternals;  // the engine's own access (vm/module_loading.cpp)
 
+  // The handler and data of a function registered by registerFunction, by table position.
+  struct HostEntry {
+    VELQ_HostFunctionHandler handler;
+    void *userData;
+  };
+
   uint32_t functionCount;
   VELQ_ExtFunction *functions;
   VELQ_Library *library;
@@ -84,6 +107,10 @@ private:
   char **directories;
   // An operation of the host on this environment could not get memory (see above).
   bool outOfMemory;
+  // Entries for positions below hostCount; a null handler for a record of the other kind.
+  uint32_t hostCount;
+  uint32_t hostCapacity;
+  HostEntry *hosts;
 };
 
 #endif

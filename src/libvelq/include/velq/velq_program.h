@@ -55,8 +55,13 @@ enum {
   VELQ_ERR_MEMORY_LIMIT = 28,
   VELQ_ERR_OUT_OF_MEMORY = 29,
   VELQ_ERR_CANCELLED = 30,
-  VELQ_ERROR_CODE_LAST = 30
+  // A host function, a host class or the trace hook threw an exception, or a host
+  // function raised the error with a text of its own (getErrorDetail).
+  VELQ_ERR_HOST_EXCEPTION = 31,
+  VELQ_ERROR_CODE_LAST = 31
 };
+
+enum { VELQ_ERROR_SUBJECT_SIZE = 256 };  // a subject holds at most 255 bytes
 
 // The message of a run-time error code; "Unknown error code" for a code without one.
 const char *VELQ_ErrorMessage(int code);
@@ -93,6 +98,11 @@ public:
   VELQ_Program();
   ~VELQ_Program();
 
+  // A copy of a program's image, to load and call apart from the source program: its
+  // code, functions, modules to use, constants, globals and budgets. A copy that could
+  // not get memory for all of it is unusable, as a program is (every run fails with 29).
+  explicit VELQ_Program(const VELQ_Program *source);
+
   VELQ_Program(const VELQ_Program &) = delete;
   VELQ_Program &operator=(const VELQ_Program &) = delete;
 
@@ -118,7 +128,27 @@ public:
   // handler; without a run in progress it does nothing.
   void cancel();
 
+  // Loading keeps a program ready for calls: it takes the environment (null: a default
+  // one) and keeps it until unload, merges the given constants (the caller keeps them)
+  // and merges the modules the script uses, for good. The globals are no longer restored
+  // after a call: what one call leaves in them the next call sees. Returns 0, or -1 with
+  // the error (a module that cannot be merged: 16) and the program not loaded. Loading a
+  // loaded program unloads it first; so does a run.
+  int load(VELQ_Environment *environment, VELQ_VariableSystem *constants);
+  // Calls the script function of that name as a run calls "main": the arguments are
+  // $1, $2, ... (copies: the caller keeps argv), the budgets apply, the result and the
+  // error are kept as a run's. A program that is not loaded is loaded first with a
+  // default environment. A function the program does not have fails with error 11, its
+  // name the subject. Returns 0 or -1.
+  int call(const char *function, unsigned long argc, VELQ_Value *const *argv);
+  // Drops what load took and merged; the globals stay as the calls left them.
+  void unload();
+  bool isLoaded() const;
+
   VELQ_Value *getResult() const { return result; }
+  // Hands the result of the latest run or call to the caller, who then owns it; null
+  // when there is none. getResult gives null after it.
+  VELQ_Value *takeResult();
   const char *getErrorText() const { return errorText ? errorText : ""; }
   // Whether the latest run ended through the exit statement or _exit; its result is
   // then the value exited with.
@@ -134,6 +164,18 @@ public:
   uint32_t getErrorFrameCount() const;
   const VELQ_ErrorFrame *getErrorFrame(uint32_t i) const;
   unsigned long getErrorCallDepth() const;
+  // The latest error as data beside its text: the code (0 after a run without error),
+  // the line (0 before the first instruction), and the subject, the name the error is
+  // about: the function not found (11), the function and "expects N, got M" (12), the
+  // attribute (15), the module (16), the variable (22, 25), the class (21), the host
+  // function (31); "" when the error names nothing. The detail adds text of the host's
+  // (31: the exception's what(), or what the host function set) or "".
+  int getErrorCode() const;
+  int getErrorLine() const;
+  const char *getErrorSubject() const;
+  const char *getErrorDetail() const;
+  // For a host function about to return error 31: the detail of that error.
+  void setErrorDetail(const char *text);
   // After error 16: one line naming the module that could not be loaded and why (not
   // found, and where it was looked for; or its compile error). Empty otherwise.
   const char *getModuleFailure() const;
