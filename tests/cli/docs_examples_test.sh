@@ -79,10 +79,15 @@ check_script() {
   got_out=${got_out%status=*}
   got_err=$(cat "$work/stderr"; echo x)
   got_err=${got_err%x}
-  # A run-time error is expected by its text: the place before it and the calls after it
-  # are the tool's (see cli_test.sh).
+  # A run-time error is expected by its text: the place before it, the subject in
+  # parentheses after it and the calls below it are the tool's (see cli_test.sh); so are
+  # the source line and caret below a compile error.
   if [ $status -eq 1 ]; then
-    got_err=$(printf '%s' "$got_err" | grep -v '^  ' | sed "s|^$file:[0-9]*: ||; s|^$file: ||"; echo x)
+    got_err=$(printf '%s' "$got_err" | grep -v '^  ' |
+      sed "s|^$file:[0-9]*: ||; s|^$file: ||; s| ([^()]*)\$||"; echo x)
+    got_err=${got_err%x}
+  elif [ $status -eq 2 ]; then
+    got_err=$(printf '%s' "$got_err" | grep -v '^  '; echo x)
     got_err=${got_err%x}
   fi
   local problems=()

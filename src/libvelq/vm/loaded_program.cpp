@@ -32,55 +32,66 @@ uint32_t ownFunctionCount(const VELQ_Program *source, const VELQ_ProgramInternal
 // copy gives up and is left unusable (as a program whose construction ran out of memory).
 VELQ_Program::VELQ_Program(const VELQ_Program *source) : VELQ_Program() {
   if (!internals || !source || !source->internals) return;
+  // The copy tells its own refused allocations from one noted before it (by a run that
+  // ran out of its budget, say), which is kept.
+  VELQ_AllocationFailure before = velqAllocationFailure();
+  velqClearAllocationFailure();
+  VELQ_ProgramInternals::copyImage(*this, source);
+  if (before != VELQ_ALLOCATION_OK && !velqAllocationFailed()) velqNoteAllocationFailure(before);
+}
+
+void VELQ_ProgramInternals::copyImage(VELQ_Program &program, const VELQ_Program *source) {
   const VELQ_ProgramInternals *from = source->internals;
   uint32_t code = ownCodeSize(source, from);
   uint32_t functionTotal = ownFunctionCount(source, from);
-  bool complete = VELQ_ProgramInternals::reserveCode(*this, code) &&
-                  velqReserve(functions, internals->functionCapacity, functionTotal) &&
-                  velqReserve(preloadList, internals->preloadCapacity, source->preloadCount);
+  bool complete =
+      reserveCode(program, code) &&
+      velqReserve(program.functions, program.internals->functionCapacity, functionTotal) &&
+      velqReserve(program.preloadList, program.internals->preloadCapacity, source->preloadCount);
   for (uint32_t i = 0; complete && i < code; i++) {
     VELQ_Instruction *copy = new VELQ_Instruction(source->instructions[i]);
     if (!copy)
       complete = false;
     else
-      instructions[codeSize++] = copy;
+      program.instructions[program.codeSize++] = copy;
   }
   if (complete) {
-    if (functionTotal) memcpy(functions, source->functions, functionTotal * sizeof *functions);
-    functionCount = functionTotal;
+    if (functionTotal)
+      memcpy(program.functions, source->functions, functionTotal * sizeof *program.functions);
+    program.functionCount = functionTotal;
   }
   for (uint32_t i = 0; complete && i < source->preloadCount; i++) {
     char *name = velqCopyName(source->preloadList[i]);
     if (!name)
       complete = false;
     else
-      preloadList[preloadCount++] = name;
+      program.preloadList[program.preloadCount++] = name;
   }
   if (complete) {
     VELQ_VariableSystem *constantsCopy = new VELQ_VariableSystem(source->constants);
     VELQ_VariableSystem *globalsCopy = new VELQ_VariableSystem(source->globals);
-    delete constants;
-    delete globals;
-    constants = constantsCopy;
-    globals = globalsCopy;
-    complete = constants && globals && !velqAllocationFailed();
+    delete program.constants;
+    delete program.globals;
+    program.constants = constantsCopy;
+    program.globals = globalsCopy;
+    complete = program.constants && program.globals && !velqAllocationFailed();
   }
-  internals->stepLimit = from->stepLimit;
-  internals->timeLimit = from->timeLimit;
-  internals->memoryLimit = from->memoryLimit;
+  program.internals->stepLimit = from->stepLimit;
+  program.internals->timeLimit = from->timeLimit;
+  program.internals->memoryLimit = from->memoryLimit;
   if (complete) return;
   // Unusable: what was copied goes, and every run fails with error 29.
-  for (uint32_t i = 0; i < codeSize; i++) delete instructions[i];
-  codeSize = 0;
-  functionCount = 0;
-  for (uint32_t i = 0; i < preloadCount; i++) velqRelease(preloadList[i]);
-  preloadCount = 0;
-  delete constants;
-  delete globals;
-  constants = globals = nullptr;
-  internals->~VELQ_ProgramInternals();
-  velqRelease(internals);
-  internals = nullptr;
+  for (uint32_t i = 0; i < program.codeSize; i++) delete program.instructions[i];
+  program.codeSize = 0;
+  program.functionCount = 0;
+  for (uint32_t i = 0; i < program.preloadCount; i++) velqRelease(program.preloadList[i]);
+  program.preloadCount = 0;
+  delete program.constants;
+  delete program.globals;
+  program.constants = program.globals = nullptr;
+  program.internals->~VELQ_ProgramInternals();
+  velqRelease(program.internals);
+  program.internals = nullptr;
 }
 
 bool VELQ_Program::isLoaded() const { return internals && internals->loaded; }

@@ -125,6 +125,9 @@ struct VELQ_ProgramInternals {
   static void dropMergedModules(VELQ_Program &program, uint32_t codeSize, uint32_t functionCount);
   static void runMain(VELQ_Program &program);
   static void keepResult(VELQ_Program &program);
+  // Copies source's own image into a new program (see the copy constructor); leaves the
+  // program unusable when memory is refused.
+  static void copyImage(VELQ_Program &program, const VELQ_Program *source);
   // Runs from the function at address as runMain runs from "main".
   static void runFrom(VELQ_Program &program, uint32_t address);
   // The run of a loaded program's function: what run does without the steps that
