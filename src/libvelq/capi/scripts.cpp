@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "capi/capi.h"
+#include "runtime/memory.h"
 
 VELQ_Environment *velqCapiEnvironment(const velq_engine *engine);
 
@@ -69,6 +70,18 @@ velq_status callFunction(velq_instance *instance, const char *function, size_t a
   return VELQ_OK;
 }
 
+// A copy of a compiled program for an instance. The copy tells a failure of its parts by
+// the thread's allocation note, which an earlier run (one stopped by its memory budget,
+// say) may have left set: the note is cleared for the copy and put back after it, so
+// that a host function loading a script does not take the note from its own run.
+VELQ_Program *copyProgram(const VELQ_Program *source) {
+  VELQ_AllocationFailure before = velqAllocationFailure();
+  velqClearAllocationFailure();
+  VELQ_Program *copy = new VELQ_Program(source);
+  if (before != VELQ_ALLOCATION_OK) velqNoteAllocationFailure(before);
+  return copy;
+}
+
 }  // namespace
 
 extern "C" {
@@ -124,7 +137,7 @@ velq_status velq_load(velq_script *script, velq_instance **out, velq_error **err
     std::unique_ptr<velq_instance> instance(new velq_instance);
     instance->sourceName = script->name;
     instance->engine = script->engine;
-    std::unique_ptr<VELQ_Program> program(new VELQ_Program(script->program));
+    std::unique_ptr<VELQ_Program> program(copyProgram(script->program));
     if (!program) return velqFail(error, VELQ_STATUS_NO_MEMORY, "loading", script->name.c_str());
     VELQ_Environment *environment = velqCapiEnvironment(script->engine);
     if (!environment)
