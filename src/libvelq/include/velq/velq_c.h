@@ -31,7 +31,7 @@ typedef struct velq_script velq_script;     /* a compiled script */
 typedef struct velq_instance velq_instance; /* a loaded script whose globals persist */
 typedef struct velq_value velq_value;       /* one value */
 typedef struct velq_error velq_error;       /* what went wrong, as data */
-typedef struct velq_call velq_call;         /* one call of a host function */
+typedef struct velq_host_call velq_host_call; /* one call of a host function */
 
 /* The status every function returns. 1 to 31 are the run-time error codes of the
  * engine, the same numbers as velq_error_code gives (26 step limit, 27 time limit, 28
@@ -75,7 +75,7 @@ VELQ_C_EXPORT void velq_engine_free(velq_engine *engine);
  * velq_call_return, and returns VELQ_OK; or returns a run-time error code (or the
  * status of velq_call_fail) to end the run with that error. arity is the number of
  * arguments a script must pass, or -1 for any number. */
-typedef velq_status (*velq_function)(velq_call *call, void *userdata);
+typedef velq_status (*velq_function)(velq_host_call *call, void *userdata);
 VELQ_C_EXPORT velq_status velq_engine_add_function(velq_engine *engine, const char *name,
                                                    int arity, velq_function function,
                                                    void *userdata);
@@ -196,16 +196,16 @@ VELQ_C_EXPORT velq_status velq_array_entry(const velq_value *array, size_t posit
 
 /* ---- Host functions -------------------------------------------------------------- */
 
-VELQ_C_EXPORT size_t velq_call_argc(const velq_call *call);
+VELQ_C_EXPORT size_t velq_call_argc(const velq_host_call *call);
 /* Argument i, borrowed for the call (NULL beyond the count). */
-VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_call *call, size_t i);
+VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_host_call *call, size_t i);
 /* The name the script called the function by. */
-VELQ_C_EXPORT const char *velq_call_name(const velq_call *call);
+VELQ_C_EXPORT const char *velq_call_name(const velq_host_call *call);
 /* Gives the call's result; the call takes the value. Without it the result is null. */
-VELQ_C_EXPORT velq_status velq_call_return(velq_call *call, velq_value *result);
+VELQ_C_EXPORT velq_status velq_call_return(velq_host_call *call, velq_value *result);
 /* Ends the run with error 31 "Host exception", message as its detail; returns the status
  * the host function then returns. */
-VELQ_C_EXPORT velq_status velq_call_fail(velq_call *call, const char *message);
+VELQ_C_EXPORT velq_status velq_call_fail(velq_host_call *call, const char *message);
 
 /* ---- Errors ---------------------------------------------------------------------- */
 
