@@ -214,10 +214,12 @@ VELQ_C_EXPORT void velq_error_free(velq_error *error);
 VELQ_C_EXPORT velq_status velq_error_code(const velq_error *error);
 /* The engine's one line: "Error in line 3: ..." or "Error 11 in line 4: Function not found". */
 VELQ_C_EXPORT const char *velq_error_message(const velq_error *error);
-/* What the error is about ("" when nothing is named): the function, variable, attribute
- * or module, or the argument count "expected N, got M". */
+/* What the error is about ("" when nothing is named): the function (a function not
+ * found, a wrong argument count, an error a host or built-in function raised), the
+ * variable, the attribute or the module. */
 VELQ_C_EXPORT const char *velq_error_subject(const velq_error *error);
-/* More text: a host exception's own message, a module's compile error. "" when none. */
+/* More text: a host exception's own message, "expects 2 arguments, got 3" for a wrong
+ * argument count. "" when none. */
 VELQ_C_EXPORT const char *velq_error_detail(const velq_error *error);
 /* Where: the line (0 when unknown), the column (compile errors, else 0), and the source:
  * the name given to velq_compile, or the module's file. */
