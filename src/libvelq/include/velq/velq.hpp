@@ -229,7 +229,11 @@ class Value {
  public:
   Value() noexcept = default;
   Value(std::nullptr_t) noexcept {}
-  Value(bool b) { make(velq_value_bool(b ? 1 : 0, &handle_)); }
+  // Only a bool itself: a pointer does not become a truth value.
+  template <class T, std::enable_if_t<std::is_same_v<T, bool>, int> = 0>
+  Value(T b) {
+    make(velq_value_bool(b ? 1 : 0, &handle_));
+  }
   // char is text: Value('c') is "c". The other integer types are numbers.
   Value(char c) { make(velq_value_text(&c, 1, &handle_)); }
   template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
@@ -387,7 +391,10 @@ class Value {
     const Value *array_;
     size_t position_;
   };
-  iterator begin() const { return iterator(this, 0); }
+  iterator begin() const {
+    size();  // throws for a value that is not an array
+    return iterator(this, 0);
+  }
   iterator end() const { return iterator(this, size()); }
 
   static bool isNumber(int type) noexcept {
@@ -960,6 +967,13 @@ struct VariadicFunction final : FunctionBase {
   }
 };
 
+// Whether a host function's parameters are the variadic form, one std::vector<Value>.
+template <class Parameters>
+inline constexpr bool takesAllArguments = false;
+template <class P>
+inline constexpr bool takesAllArguments<std::tuple<P>> =
+    std::is_same_v<std::decay_t<P>, std::vector<Value>>;
+
 // The one entry from the engine into host functions. No exception leaves it: each ends
 // the run with error 31, the exception's text as its detail.
 inline velq_status callHostFunction(velq_host_call *call, void *userdata) noexcept {
@@ -1288,9 +1302,7 @@ class Engine {
     using Parameters = typename detail::Signature<std::remove_pointer_t<D>>::Parameters;
     std::unique_ptr<detail::FunctionBase> function;
     int arity = static_cast<int>(std::tuple_size_v<Parameters>);
-    if constexpr (std::tuple_size_v<Parameters> == 1 &&
-                  std::is_same_v<std::decay_t<std::tuple_element_t<0, Parameters>>,
-                                 std::vector<Value>>) {
+    if constexpr (detail::takesAllArguments<Parameters>) {
       function = std::make_unique<detail::VariadicFunction<D>>(std::forward<F>(callable), state());
       arity = -1;
     } else {
