@@ -155,6 +155,21 @@ TEST(CppErrors, RunErrorsNameTheirSubjectAndCallChain) {
   EXPECT_EQ(error.subject(), "absent");
 }
 
+// A host function that calls back into the instance running it is refused: the instance
+// serves one call at a time. The refusal reaches the script as error 31.
+TEST(CppErrors, AnInstanceServesOneCallAtATime) {
+  velq::Engine engine;
+  velq::Instance *self = nullptr;
+  engine.function("again", [&self]() { return self->call<int>("one"); });
+  velq::Instance instance =
+      engine.compile("sub one() { return 1; }\nsub twice() { return again(); }\n").load();
+  self = &instance;
+  velq::Error error = failure([&] { instance.call("twice"); });
+  EXPECT_EQ(error.code(), velq::Error::HostException);
+  EXPECT_NE(error.detail().find("busy"), std::string::npos) << error.detail();
+  EXPECT_EQ(instance.call<int>("one"), 1);
+}
+
 TEST(CppErrors, ModuleFilesOffRefusesUse) {
   velq::Engine engine;
   engine.module_files(false);
