@@ -201,7 +201,7 @@ bool runsUnder(const std::string &source, long long limit) {
 // The smallest memory limit under which the script runs to its end (found by halving;
 // a run needs more memory, never less, under a smaller limit).
 long long smallestBudget(const std::string &source) {
-  long long low = 0, high = 1LL << 30;  // low fails, high passes
+  long long low = 0, high = 1LL << 25;  // low fails, high passes
   if (!runsUnder(source, high)) {
     ADD_FAILURE() << "does not run: " << source;
     return -1;
@@ -241,10 +241,10 @@ TEST(ScriptBudgets, EachKindOfDataNeedsTheMemoryItTakes) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    long long few = smallestBudget(keeping(c.item, 500));
-    long long many = smallestBudget(keeping(c.item, 1500));
+    long long few = smallestBudget(keeping(c.item, 200));
+    long long many = smallestBudget(keeping(c.item, 600));
     ASSERT_GT(few, 0);
-    double perItem = (double)(many - few) / 1000;
+    double perItem = (double)(many - few) / 400;
     EXPECT_GE(perItem, (double)c.least);
     EXPECT_LE(perItem, (double)c.most);
   }
