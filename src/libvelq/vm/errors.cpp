@@ -100,7 +100,8 @@ void VELQ_ProgramInternals::forgetError(VELQ_Program &program) {
   state.errorSubject[0] = '\0';
   state.errorDetail[0] = '\0';
   state.moduleFailure[0] = '\0';
-  forgetErrorFrames(program);
+  state.callDepth = 0;
+  if (state.frames || state.frameViews) forgetErrorFrames(program);
 }
 
 int VELQ_Program::getErrorCode() const { return internals ? internals->errorCode : 0; }

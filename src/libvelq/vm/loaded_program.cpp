@@ -145,8 +145,14 @@ int VELQ_Program::load(VELQ_Environment *loadEnvironment, VELQ_VariableSystem *l
     environment = nullptr;
   }
   VELQ_ProgramInternals::stopBudgets(*this);
+  VELQ_ProgramInternals::forgetKeptForCalls(*this);
   state.loaded = complete;
   return complete ? 0 : -1;
+}
+
+void VELQ_ProgramInternals::forgetKeptForCalls(VELQ_Program &program) {
+  program.internals->machine.keptForCalls = false;
+  program.internals->lastCalled = UINT32_MAX;
 }
 
 void VELQ_Program::unload() {
@@ -156,6 +162,7 @@ void VELQ_Program::unload() {
   delete environment;
   environment = nullptr;
   internals->loaded = false;
+  VELQ_ProgramInternals::forgetKeptForCalls(*this);
 }
 
 int VELQ_Program::call(const char *function, unsigned long argc, VELQ_Value *const *argv) {
@@ -173,7 +180,7 @@ int VELQ_Program::call(const char *function, unsigned long argc, VELQ_Value *con
   VELQ_ProgramInternals::startBudgets(*this);
   VELQ_ProgramInternals::callLoaded(*this, function ? function : "", argv ? (uint32_t)argc : 0,
                                     argv);
-  VELQ_ProgramInternals::releaseRunInputs(*this, true);
+  VELQ_ProgramInternals::releaseCallInputs(*this);
   VELQ_ProgramInternals::stopBudgets(*this);
   return currentPosition != VELQ_NO_ADDRESS ? 0 : -1;
 }
@@ -182,23 +189,21 @@ int VELQ_Program::call(const char *function, unsigned long argc, VELQ_Value *con
 // arguments as $1, $2, ..., then the function's code.
 void VELQ_ProgramInternals::callLoaded(VELQ_Program &program, const char *function, uint32_t argc,
                                        VELQ_Value *const *argv) {
-  program.locals = new VELQ_VariableSystem(false);
+  VELQ_Machine &m = program.internals->machine;
+  program.locals = VELQ_RuntimeInternals::newFrameLocals(m.spares);
   program.subLevel = 0;
   program.bindPosition = 1;
   program.internals->running = true;
   program.internals->argumentCount = argc;
-  VELQ_Machine &m = program.internals->machine;
   m.sp = m.stack;
   m.frames.count = 0;
-  m.stamp++;  // the host may have set globals since the last call
-  m.constantCount = program.constants->getCount();
-  m.globalCount = program.globals->getCount();
+  noteShape(program);  // the host may have given the constants or globals new variables
   bool complete = program.locals != nullptr;
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; complete && i <= argc; i++) {
     const char *shared = VELQ_SharedArgumentName((int32_t)i);
     VELQ_Variable *variable =
-        shared ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared)
+        shared ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared, &m.spares)
                : program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i), nullptr);
     // A copy that stores no element into the caller's array.
     VELQ_Value *copy = variable ? velqStoredCopy(argv[i - 1]) : nullptr;
@@ -212,12 +217,33 @@ void VELQ_ProgramInternals::callLoaded(VELQ_Program &program, const char *functi
     program.error(code ? code : VELQ_ERR_OUT_OF_MEMORY);
     return;
   }
-  unsigned long address = program.getFunctionAddress(function);
-  if (address == VELQ_NO_ADDRESS) {
+  // A host calls a few functions again and again: the one called last is checked first.
+  VELQ_ProgramInternals &state = *program.internals;
+  uint32_t position = state.lastCalled;
+  if (position >= program.functionCount || strcmp(program.functions[position].name, function) != 0)
+    position = findFunctionRecord(program, function);
+  if (position >= program.functionCount) {
     errorAbout(program, VELQ_ERR_FUNCTION_NOT_FOUND, function);
     return;
   }
-  runFrom(program, (uint32_t)address);
+  state.lastCalled = position;
+  runFrom(program, program.functions[position].address);
+}
+
+// The mirror of callLoaded: the values left on the stack and the frames still open go,
+// their locals kept as spares for the next calls; the environment stays.
+void VELQ_ProgramInternals::releaseCallInputs(VELQ_Program &program) {
+  VELQ_Machine &m = program.internals->machine;
+  popValues(program, m.depth());
+  while (m.frames.count > 0) {
+    VELQ_RuntimeInternals::retireFrameLocals(program.locals, m.spares);
+    program.locals = m.frames.items[--m.frames.count].callerLocals;
+  }
+  program.subLevel = 0;
+  if (program.locals) VELQ_RuntimeInternals::retireFrameLocals(program.locals, m.spares);
+  program.locals = nullptr;
+  program.internals->argumentCount = 0;
+  program.internals->running = false;
 }
 
 VELQ_Value *VELQ_Program::takeResult() {

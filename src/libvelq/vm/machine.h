@@ -121,6 +121,10 @@ struct VELQ_Machine {
   VELQ_OpSource *sources = nullptr;
   uint32_t codeCapacity = 0;
   uint32_t translated = 0;  // ops 0 .. translated-1 are for the current code
+  // A loaded program's code as translated for its calls: the next call of the same loop
+  // kind skips the translation's look at each instruction (see VELQ_Program::load).
+  bool keptForCalls = false;
+  bool keptCounting = false;
 
   // ---- The program's interned names (kept for the program's life) ----
   char **interned = nullptr;  // open addressing; null for a free slot

@@ -96,6 +96,8 @@ struct VELQ_ProgramInternals {
 
   // ---- A loaded program (load, call) ----
   bool loaded = false;
+  // The function the latest call went to: its position in the function table.
+  uint32_t lastCalled = UINT32_MAX;
   uint32_t loadedCodeSize = 0;       // the code and function count before load merged
   uint32_t loadedFunctionCount = 0;  // the modules
 
@@ -113,6 +115,9 @@ struct VELQ_ProgramInternals {
   static bool takeRunInputs(VELQ_Program &program, VELQ_Environment *environment, uint32_t argc,
                             VELQ_Value **argv, VELQ_VariableSystem *userLocals);
   static void releaseRunInputs(VELQ_Program &program, bool keepEnvironment);
+  // Forgets what a loaded program keeps for its calls (the translation's shortcut, the
+  // function called last): its code or function table changes.
+  static void forgetKeptForCalls(VELQ_Program &program);
   struct SavedVariables {
     VELQ_VariableSystem *globals;
     VELQ_VariableSystem *constants;  // null when the run merged no constants
@@ -134,6 +139,7 @@ struct VELQ_ProgramInternals {
   // load did for good (modules, the environment) and without restoring the globals.
   static void callLoaded(VELQ_Program &program, const char *function, uint32_t argc,
                          VELQ_Value *const *argv);
+  static void releaseCallInputs(VELQ_Program &program);
   static void startBudgets(VELQ_Program &program);
   static void stopBudgets(VELQ_Program &program);
   // Error 29 or 28 when an allocation of this run was refused, else 0.

@@ -14,10 +14,10 @@
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "values/number_text.h"
+#include "velq_program.h"
 #include "vm/argument_names.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
-#include "velq_program.h"
 
 namespace {
 
@@ -191,6 +191,10 @@ bool VELQ_PlainMachine() {
 bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
   VELQ_Machine &m = program.internals->machine;
   uint32_t size = program.codeSize;
+  if (m.keptForCalls && m.keptCounting == counting && m.translated == size) {
+    velqOpenReach(&m.interrupt, &m.reach, size + 1);
+    return true;
+  }
   uint32_t room = m.codeCapacity;
   if (!velqReserve(m.sources, room, (size_t)size + 1) ||
       !velqReserve(m.code, m.codeCapacity, (size_t)size + 1)) {
@@ -242,6 +246,8 @@ bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
     m.code[address].handler = handlers[handler];
   }
   m.translated = size;
+  m.keptForCalls = program.internals->loaded;
+  m.keptCounting = counting;
   velqOpenReach(&m.interrupt, &m.reach, size + 1);
   return true;
 }
