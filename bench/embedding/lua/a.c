@@ -1,10 +1,9 @@
 /* Runs a Lua file with the command line's arguments and prints its result:
  *   a SCRIPT [ARGUMENT...] */
-#include <stdio.h>
-
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
+#include <stdio.h>
 
 int main(int argc, char **argv) {
   if (argc < 2) {

@@ -1,10 +1,9 @@
 /* Gives scripts two host functions, mean(a, b) on numbers and words(text), which splits a
  * text into a table of words, and runs b.lua with them. */
-#include <stdio.h>
-
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
+#include <stdio.h>
 
 /* mean(a, b): the mean of two numbers, as a float. */
 static int mean(lua_State *L) {

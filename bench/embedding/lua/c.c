@@ -1,10 +1,9 @@
 /* Loads c.lua once and calls its functions by name with arguments, reading a number, a
  * string and a table back. */
-#include <stdio.h>
-
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
+#include <stdio.h>
 
 /* Calls the function under its argc arguments. On success its one result is on the
  * stack; on failure the error is printed and popped. */

@@ -1,12 +1,11 @@
 /* A host class ACCOUNT with the fields owner (read) and balance (read and write): a full
  * userdata with a metatable. Scripts make accounts with the host function
  * account(owner, balance); __gc says when an account is collected. */
-#include <stdio.h>
-#include <string.h>
-
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
+#include <stdio.h>
+#include <string.h>
 
 struct account {
   char owner[32];

@@ -2,19 +2,18 @@
  * load modules or reach files, and reports each error with its traceback:
  *   e SCRIPT... */
 #define _POSIX_C_SOURCE 200809L /* clock_gettime */
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
-#include <lauxlib.h>
-#include <lua.h>
-#include <lualib.h>
-
 /* The budgets of one state, and what it has used of them. */
 struct budget {
-  size_t memory_used, memory_limit;  /* bytes held at once */
-  long long steps, step_limit;       /* VM instructions, counted by the hook */
-  double deadline;                   /* seconds on the monotonic clock */
+  size_t memory_used, memory_limit; /* bytes held at once */
+  long long steps, step_limit;      /* VM instructions, counted by the hook */
+  double deadline;                  /* seconds on the monotonic clock */
 };
 
 static double now(void) {
@@ -54,9 +53,12 @@ static void budget_hook(lua_State *L, lua_Debug *ar) {
  * takes away the base functions that read files. */
 static int open_sandbox(lua_State *L) {
   static const luaL_Reg libraries[] = {
-      {LUA_GNAME, luaopen_base},         {LUA_STRLIBNAME, luaopen_string},
-      {LUA_TABLIBNAME, luaopen_table},   {LUA_MATHLIBNAME, luaopen_math},
-      {LUA_UTF8LIBNAME, luaopen_utf8},   {LUA_COLIBNAME, luaopen_coroutine},
+      {LUA_GNAME, luaopen_base},
+      {LUA_STRLIBNAME, luaopen_string},
+      {LUA_TABLIBNAME, luaopen_table},
+      {LUA_MATHLIBNAME, luaopen_math},
+      {LUA_UTF8LIBNAME, luaopen_utf8},
+      {LUA_COLIBNAME, luaopen_coroutine},
       {NULL, NULL},
   };
   for (const luaL_Reg *library = libraries; library->func; library++) {
