@@ -18,7 +18,8 @@
 # Every fenced block marked cpp must be an excerpt, character for character, of a
 # file in examples/host/ (whose programs the install tests build and run) or examples/cpp/
 # (which the C++ layer's tests build and run), of a public header or of the velq tool;
-# every block marked cmake of examples/host/CMakeLists.txt.
+# every block marked c of a file in examples/c/ (which the install tests build and run) or
+# of velq_c.h; every block marked cmake of examples/host/CMakeLists.txt.
 #
 # A velq block right after a line "<!-- file: NAME -->" is also written as the file NAME
 # into a folder of its document, where the document's console blocks run: each line
@@ -111,6 +112,7 @@ for doc in "$source_dir/README.md" "$source_dir"/docs/*.md; do
     /^<!-- file: [^ ]+ -->$/ { named = files "/" $3; next }
     /^```velq[[:space:]]*$/ { file = sprintf("%s-L%04d.velq", out, NR + 1); inside = 1; copy = named; named = ""; next }
     /^```cpp[[:space:]]*$/ { file = sprintf("%s-L%04d.cpp", out, NR + 1); inside = 1; next }
+    /^```c[[:space:]]*$/ { file = sprintf("%s-L%04d.c", out, NR + 1); inside = 1; next }
     /^```cmake[[:space:]]*$/ { file = sprintf("%s-L%04d.cmake", out, NR + 1); inside = 1; next }
     /^```console[[:space:]]*$/ { file = sprintf("%s-L%04d.console", out, NR + 1); inside = 1; next }
     inside && /^```[[:space:]]*$/ { inside = 0; close(file); if (copy != "") close(copy); copy = ""; next }
@@ -157,8 +159,8 @@ for block in "$work"/*.console; do
   done
 done
 
-# The documents' C++ and CMake blocks are excerpts of files that are built.
-for file in "$work"/*.cpp "$work"/*.cmake; do
+# The documents' C++, C and CMake blocks are excerpts of files that are built.
+for file in "$work"/*.cpp "$work"/*.c "$work"/*.cmake; do
   [ -e "$file" ] || continue
   cases=$((cases + 1))
   excerpt=$(cat "$file")
@@ -166,6 +168,8 @@ for file in "$work"/*.cpp "$work"/*.cmake; do
     sources=("$source_dir"/examples/host/*.cpp "$source_dir"/examples/cpp/*.cpp
       "$source_dir"/src/libvelq/include/velq/*.h "$source_dir"/src/libvelq/include/velq/*.hpp
       "$source_dir"/src/cli/*.cpp)
+  elif [[ $file == *.c ]]; then
+    sources=("$source_dir"/examples/c/*.c "$source_dir/src/libvelq/include/velq/velq_c.h")
   else
     sources=("$source_dir/examples/host/CMakeLists.txt")
   fi
