@@ -45,6 +45,11 @@ declared() {
       grep -qxF -- "$name" <<<"$classes"
       return
       ;;
+    # AddressSanitizer's companion of an exported variable.
+    __odr_asan.*)
+      grep -qxF -- "${symbol#__odr_asan.}" <<<"$names"
+      return
+      ;;
   esac
   # A member of a class (the name before the parameters holds "::"), or a function or
   # variable.
