@@ -67,10 +67,10 @@ int loadModules(const std::vector<std::string> &files, RunSetup *setup) {
     if (name.empty()) return usageError("-m " + file + ": no module name in the file name");
     std::string text;
     if (!loadScriptFile(file, &text)) return VELQ_EXIT_NO_INPUT;
-    char error[VELQ_COMPILE_ERROR_SIZE];
-    VELQ_Program *module = VELQCompile(text.c_str(), error, sizeof error);
+    VELQ_CompileError error;
+    VELQ_Program *module = VELQCompileSource(text.data(), text.size(), file.c_str(), &error);
     if (!module) {
-      reportCompileError(file, error);
+      reportCompileError(file, error, text);
       return VELQ_EXIT_COMPILE_FAILED;
     }
     if (!setup->library->addScript(++id, name.c_str(), module)) {
@@ -130,10 +130,10 @@ int runTool(const VelqOptions &options) {
   std::string text;
   status = loadScript(options, &text, &setup.label);
   if (status != VELQ_EXIT_OK) return status;
-  char error[VELQ_COMPILE_ERROR_SIZE];
-  VELQ_Program *program = VELQCompile(text.c_str(), error, sizeof error);
+  VELQ_CompileError error;
+  VELQ_Program *program = VELQCompileSource(text.data(), text.size(), setup.label.c_str(), &error);
   if (!program) {
-    reportCompileError(setup.label, error);
+    reportCompileError(setup.label, error, text);
     return VELQ_EXIT_COMPILE_FAILED;
   }
   if (options.action == VelqOptions::CHECK || options.action == VelqOptions::DUMP) {

@@ -44,17 +44,68 @@ void reportCompileError(const std::string &label, const char *errorText) {
     fprintf(stderr, "%s: %s\n", label.c_str(), errorText);
 }
 
+namespace {
+
+// Longest source line shown under a compile error; a longer one is shown around the column.
+enum { SOURCE_LINE_SHOWN = 160 };
+
+// Line number `line` (1-based) of source, without its line end; false past the last line.
+bool sourceLine(const std::string &source, int line, std::string *text) {
+  size_t start = 0;
+  for (int n = 1; n < line; n++) {
+    start = source.find('\n', start);
+    if (start == std::string::npos) return false;
+    start++;
+  }
+  if (line < 1 || start > source.size()) return false;
+  size_t end = source.find('\n', start);
+  *text = source.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (!text->empty() && text->back() == '\r') text->pop_back();
+  return true;
+}
+
+}  // namespace
+
+void reportCompileError(const std::string &label, const VELQ_CompileError &error,
+                        const std::string &source) {
+  reportCompileError(label, error.text);
+  std::string line;
+  if (error.column < 1 || !sourceLine(source, error.line, &line) || line.empty()) return;
+  size_t caret = (size_t)error.column - 1;
+  if (caret > line.size()) caret = line.size();
+  // A long line is shown from a little before the column.
+  size_t from = caret > SOURCE_LINE_SHOWN / 2 ? caret - SOURCE_LINE_SHOWN / 2 : 0;
+  line = line.substr(from, SOURCE_LINE_SHOWN);
+  caret -= from;
+  std::string marks;
+  for (size_t i = 0; i < line.size(); i++) {
+    unsigned char c = (unsigned char)line[i];
+    // Bytes that would act on the terminal are shown as '?'.
+    if (c != '\t' && (c < 0x20 || c == 0x7f)) line[i] = '?';
+    if (i < caret) marks += c == '\t' ? '\t' : ' ';
+  }
+  fprintf(stderr, "  %s\n  %s^\n", line.c_str(), marks.c_str());
+}
+
 void reportRunError(VELQ_Program *program, const std::string &label, const ModuleFiles &modules) {
   const char *text = program->getErrorText();
   if (!text[0]) text = "the run stopped without an error text";
+  const char *failure = program->getModuleFailure();
+  bool moduleLine = failure && failure[0];
+  // The subject and detail, unless the module's own line names it below.
+  std::string about;
+  if (!moduleLine && program->getErrorSubject()[0]) about = program->getErrorSubject();
+  if (program->getErrorDetail()[0])
+    about += (about.empty() ? "" : ": ") + std::string(program->getErrorDetail());
+  if (!about.empty()) about = " (" + about + ")";
   uint32_t count = program->getErrorFrameCount();
   const VELQ_ErrorFrame *where = count > 0 ? program->getErrorFrame(0) : nullptr;
   if (where)
-    fprintf(stderr, "%s:%d: %s\n", fileOf(where, label, modules).c_str(), where->line, text);
+    fprintf(stderr, "%s:%d: %s%s\n", fileOf(where, label, modules).c_str(), where->line, text,
+            about.c_str());
   else
-    fprintf(stderr, "%s: %s\n", label.c_str(), text);
-  const char *failure = program->getModuleFailure();
-  if (failure && failure[0]) fprintf(stderr, "  %s\n", failure);
+    fprintf(stderr, "%s: %s%s\n", label.c_str(), text, about.c_str());
+  if (moduleLine) fprintf(stderr, "  %s\n", failure);
   if (count == 0) return;
   // The engine keeps the innermost frames and the outermost one of a deep chain.
   unsigned long depth = program->getErrorCallDepth();

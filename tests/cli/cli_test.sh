@@ -139,14 +139,18 @@ check "-m same base name twice" 64 "" "velq: -m *other.velq: a module named 'oth
 # Exit status 1: the run failed; output before the error is kept.
 check "runtime error" 1 "before$nl" \
   "fails.velq:3: Error 4 in line 3: Bad arithmetic conversion${nl}  in main (fails.velq:3)" fails.velq
-check "runtime error in -e" 1 "" "-e:1: Error 11 in line 1: Function not found${nl}  in main (-e:1)" \
+check "runtime error in -e" 1 "" "-e:1: Error 11 in line 1: Function not found (nosuch)${nl}  in main (-e:1)" \
   -e 'nosuch(1)'
 check "no main" 1 "" "-e: Error 7 in line 0: main() function not presented" -e 'sub f() { }'
 
-# Exit status 2: compilation failed; FILE, ": " and the compiler's message.
-check "syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'" syntax.velq
+# Exit status 2: compilation failed; FILE, ": " and the compiler's message, then the line
+# and a caret under the column where the compiler stood (no line to show at an empty end).
+caret_syntax="${nl}  sub main() { x = 1 }${nl}                     ^"
+check "syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'$caret_syntax" syntax.velq
 check "syntax error from stdin" 2 "" "-:1: Error in line 1: syntax error, unexpected \$end" -
-check "lexical error" 2 "" "-e:1: Error in line 1: Invalid character '#' (0x23)" -e '1 # 2'
+check "lexical error" 2 "" "-e:1: Error in line 1: Invalid character '#' (0x23)${nl}  1 # 2${nl}    ^" -e '1 # 2'
+check "caret after a tab" 2 "" "-e:2: Error in line 2: syntax error, unexpected ')'${nl}  "$'\t'"x = );${nl}  "$'\t'"    ^" \
+  -e $'sub main() {\n\tx = );\n}'
 
 # Exit status 64: the command line is wrong.
 check "nothing given" 64 "" "velq: no script given*" 
@@ -192,7 +196,7 @@ check "return is no exit" 0 "" "" -e 'sub main() { return 5; }'
 # The toolkit is there unless --no-toolkit; --help-functions lists it.
 STDIN=$'a\nb\n' check "input counted" 0 "2 lines$nl" "" count.velq
 check "toolkit" 0 "3$nl" "" -r -e 'Count(Split("a,b,c", ","))'
-check "--no-toolkit" 1 "" "-e:1: Error 11 in line 1: Function not found${nl}  in main (-e:1)" \
+check "--no-toolkit" 1 "" "-e:1: Error 11 in line 1: Function not found (Count)${nl}  in main (-e:1)" \
   --no-toolkit -e 'Count(1)'
 check "--no-toolkit keeps the built-ins" 0 "3$nl" "" --no-toolkit -r -e 'length("abc")'
 functions=$("$velq" --help-functions)
@@ -209,9 +213,9 @@ check "ArgCount" 0 "3$nl" "" -r -e 'ArgCount()' a b c
 # -c: compile only, nothing printed when fine; FILE:LINE: and the message otherwise.
 check "-c" 0 "" "" -c prints.velq
 check "--check" 0 "" "" --check prints.velq
-check "-c of a syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'" \
+check "-c of a syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'$caret_syntax" \
   -c syntax.velq
-check "-c of -e" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end" -c -e '1 +'
+check "-c of -e" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end${nl}  1 +${nl}    ^" -c -e '1 +'
 check "-c of a -m module" 2 "" "$fx/broken.velq:1: Error in line 1: *" -c -m "$fx/broken.velq" \
   prints.velq
 check "-c without a script" 64 "" "velq: no script given*" -c

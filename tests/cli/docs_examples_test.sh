@@ -16,8 +16,9 @@
 #   // listing:                      the lines "// TEXT" after it are the listing of velq -d
 # Scripts run in examples/, so that `use NAME;` finds the module files kept there.
 # Every fenced block marked cpp must be an excerpt, character for character, of a
-# file in examples/host/ (whose programs the install tests build and run), of a public
-# header or of the velq tool; every block marked cmake of examples/host/CMakeLists.txt.
+# file in examples/host/ (whose programs the install tests build and run) or examples/cpp/
+# (which the C++ layer's tests build and run), of a public header or of the velq tool;
+# every block marked cmake of examples/host/CMakeLists.txt.
 #
 # A velq block right after a line "<!-- file: NAME -->" is also written as the file NAME
 # into a folder of its document, where the document's console blocks run: each line
@@ -79,10 +80,15 @@ check_script() {
   got_out=${got_out%status=*}
   got_err=$(cat "$work/stderr"; echo x)
   got_err=${got_err%x}
-  # A run-time error is expected by its text: the place before it and the calls after it
-  # are the tool's (see cli_test.sh).
+  # A run-time error is expected by its text: the place before it, the subject in
+  # parentheses after it and the calls below it are the tool's (see cli_test.sh); so are
+  # the source line and caret below a compile error.
   if [ $status -eq 1 ]; then
-    got_err=$(printf '%s' "$got_err" | grep -v '^  ' | sed "s|^$file:[0-9]*: ||; s|^$file: ||"; echo x)
+    got_err=$(printf '%s' "$got_err" | grep -v '^  ' |
+      sed "s|^$file:[0-9]*: ||; s|^$file: ||; s| ([^()]*)\$||"; echo x)
+    got_err=${got_err%x}
+  elif [ $status -eq 2 ]; then
+    got_err=$(printf '%s' "$got_err" | grep -v '^  '; echo x)
     got_err=${got_err%x}
   fi
   local problems=()
@@ -157,7 +163,9 @@ for file in "$work"/*.cpp "$work"/*.cmake; do
   cases=$((cases + 1))
   excerpt=$(cat "$file")
   if [[ $file == *.cpp ]]; then
-    sources=("$source_dir"/examples/host/*.cpp "$source_dir"/src/libvelq/include/velq/*.h "$source_dir"/src/cli/*.cpp)
+    sources=("$source_dir"/examples/host/*.cpp "$source_dir"/examples/cpp/*.cpp
+      "$source_dir"/src/libvelq/include/velq/*.h "$source_dir"/src/libvelq/include/velq/*.hpp
+      "$source_dir"/src/cli/*.cpp)
   else
     sources=("$source_dir/examples/host/CMakeLists.txt")
   fi

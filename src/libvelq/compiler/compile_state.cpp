@@ -11,7 +11,10 @@ VELQ_CompileState::~VELQ_CompileState() { delete lexer; }
 
 void VELQ_CompileState::error(const char *message) {
   if (errorText) return;
-  snprintf(errorBuffer, sizeof errorBuffer, "Error in line %d: %s",
-           lexer ? (int)lexer->currentLine : 0, message ? message : "");
+  errorLine = lexer ? (int)lexer->currentLine : 0;
+  errorColumn = lexer ? lexer->column() : 0;
+  int prefix = snprintf(errorBuffer, sizeof errorBuffer, "Error in line %d: ", errorLine);
+  snprintf(errorBuffer + prefix, sizeof errorBuffer - (size_t)prefix, "%s", message ? message : "");
   errorText = errorBuffer;
+  errorMessage = errorBuffer + prefix;
 }

@@ -26,6 +26,10 @@ class VELQ_CompileState {
   VELQ_Program *compile(const char *source);
 
   char *errorText;  // null, or the first error ("Error in line N: ...")
+  // The first error's parts: the message alone, the line and the column.
+  const char *errorMessage = "";
+  int errorLine = 0;
+  int errorColumn = 0;
   VELQ_Lexer *lexer;
 
  private:

@@ -104,6 +104,39 @@ extern "C" VELQ_Program *VELQCompile(const char *source, char *errorText, int er
   return program;
 }
 
+// Compiles a counted source through a copy whose zero bytes are spaces, as VELQLoadFile
+// hands a file to the compiler; the error comes back in its parts.
+VELQ_Program *VELQCompileSource(const char *source, size_t length, const char *sourceName,
+                                VELQ_CompileError *error) {
+  if (error) {
+    memset(error, 0, sizeof *error);
+    VELQ_CopyMessage(error->source, sizeof error->source, sourceName ? sourceName : "");
+  }
+  VELQ_AllocationFailure before = velqAllocationFailure();
+  velqClearAllocationFailure();
+  char *copy = length < UINT32_MAX && (source || length == 0)
+                   ? static_cast<char *>(velqAllocate(length + 1))
+                   : nullptr;
+  VELQ_Program *program = nullptr;
+  VELQ_CompileState state;
+  if (copy) {
+    for (size_t i = 0; i < length; i++) copy[i] = source[i] ? source[i] : ' ';
+    copy[length] = '\0';
+    program = state.compile(copy);
+    velqRelease(copy);
+  } else {
+    state.error(length >= UINT32_MAX ? "source too long" : MEMORY_EXHAUSTED);
+  }
+  if (before != VELQ_ALLOCATION_OK && !velqAllocationFailed()) velqNoteAllocationFailure(before);
+  if (!program && error) {
+    VELQ_CopyMessage(error->text, sizeof error->text, state.errorText ? state.errorText : "(null)");
+    VELQ_CopyMessage(error->message, sizeof error->message, state.errorMessage);
+    error->line = state.errorLine;
+    error->column = state.errorColumn;
+  }
+  return program;
+}
+
 namespace {
 
 // Reads exactly count bytes in pieces; false on a failed read or when the file

@@ -54,6 +54,14 @@ VELQ_Lexer::VELQ_Lexer(VELQ_CompileState *compileState, const char *source)
 
 VELQ_Lexer::~VELQ_Lexer() { velqRelease(sourceCode); }
 
+int VELQ_Lexer::column() const {
+  if (!sourceCode || !tokenStart) return 1;
+  const char *lineStart = tokenStart;
+  while (lineStart > sourceCode && lineStart[-1] != '\n') lineStart--;
+  long column = tokenStart - lineStart + 1;
+  return column > INT32_MAX ? INT32_MAX : (int)column;
+}
+
 bool VELQ_Lexer::startScanner(void **scanner) {
   *scanner = nullptr;
   if (velq_yylex_init_extra(this, scanner) != 0) return false;

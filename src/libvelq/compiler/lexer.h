@@ -73,6 +73,11 @@ class VELQ_Lexer {
   // comment, else it is two '/' tokens.
   bool lineFeedFollows() const { return currentLine - 1 < sourceLineFeeds; }
 
+  // Where the latest token starts in sourceCode (null before the first), and the 1-based
+  // byte column of that start in its line: where the scanner stands for an error.
+  const char *tokenStart = nullptr;
+  int column() const;
+
   // Where the scanner's fatal error handler returns to while the scanner is set up (the
   // only time it allocates): memory for it was refused.
   jmp_buf scannerSetupFailed;

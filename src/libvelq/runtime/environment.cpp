@@ -84,3 +84,44 @@ void VELQ_Environment::addModuleDirectory(const char *directory) {
   }
   directories[directoryCount++] = copy;
 }
+
+void VELQ_Environment::registerFunction(const char *name, VELQ_HostFunctionHandler handler,
+                                        void *userData, int32_t argCount) {
+  if (!name || !handler || functionCount == UINT32_MAX) return;
+  size_t position = functionCount;
+  if (!velqReserve(functions, functionCapacity, position + 1) ||
+      !velqReserve(hosts, hostCapacity, position + 1)) {
+    outOfMemory = true;
+    return;
+  }
+  // The positions between hold records of the other kind.
+  for (size_t i = hostCount; i < position; i++) hosts[i] = {nullptr, nullptr};
+  hosts[position] = {handler, userData};
+  hostCount = (uint32_t)position + 1;
+  VELQ_ExtFunction &record = functions[position];
+  memset(&record, 0, sizeof record);
+  strncpy(record.name, name, VELQ_FUNCTION_NAME_SIZE - 1);
+  record.handler = nullptr;
+  record.argCount = argCount;
+  functionCount = (uint32_t)position + 1;
+}
+
+VELQ_Environment *VELQ_Environment::copy() const {
+  VELQ_Environment *copy = new VELQ_Environment();
+  if (!copy) return nullptr;
+  copy->functionCount = 0;  // the built-ins come again with this table
+  copy->registerFunctionSet(functionCount, functions);
+  if (hostCount && velqReserve(copy->hosts, copy->hostCapacity, hostCount)) {
+    memcpy(copy->hosts, hosts, hostCount * sizeof *hosts);
+    copy->hostCount = hostCount;
+  } else if (hostCount) {
+    copy->outOfMemory = true;
+  }
+  copy->library = library;
+  copy->input = input;
+  copy->output = output;
+  copy->moduleFiles = moduleFiles;
+  for (uint32_t i = 0; i < directoryCount; i++) copy->addModuleDirectory(directories[i]);
+  copy->outOfMemory = copy->outOfMemory || outOfMemory;
+  return copy;
+}

@@ -16,6 +16,14 @@ struct VELQ_EnvironmentInternals {
   static const char *directory(const VELQ_Environment *environment, uint32_t i) {
     return environment->directories[i];
   }
+  // The handler of a function registered with data of its own, by table position; null
+  // for a record of the other kind.
+  static VELQ_HostFunctionHandler hostHandler(const VELQ_Environment *environment, uint32_t i,
+                                              void **userData) {
+    if (i >= environment->hostCount || !environment->hosts[i].handler) return nullptr;
+    *userData = environment->hosts[i].userData;
+    return environment->hosts[i].handler;
+  }
 };
 
 #endif

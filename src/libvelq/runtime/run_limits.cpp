@@ -1,6 +1,7 @@
 // The limits of the run in progress in this thread.
 #include "runtime/run_limits.h"
 
+#include <string.h>
 #include <time.h>
 
 namespace {
@@ -32,4 +33,12 @@ long long velqSteadyNanoseconds() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return (long long)now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+void velqNoteHostException(const char *text) {
+  VELQ_RunLimits *limits = runLimits;
+  if (!limits || limits->hostException) return;  // the first one is reported
+  limits->hostException = true;
+  strncpy(limits->hostExceptionText, text ? text : "", sizeof limits->hostExceptionText - 1);
+  velqInterruptRun(limits->interrupt, limits->reach);
 }

@@ -19,6 +19,11 @@ struct VELQ_RunLimits {
   std::atomic<bool> *interrupt;
   std::atomic<uint32_t> *reach;
   long long deadline;  // steady clock, nanoseconds; 0: none
+  // An exception of the host's code that was caught where it could not stop the run at
+  // once (a class's onObjectDelete runs wherever a value goes): the run stops with error
+  // 31 at its next jump, call or return, with this text as the detail.
+  bool hostException = false;
+  char hostExceptionText[256] = {0};
 };
 
 // Stops the run: sets its interrupt and closes its reach. Safe from any thread and from
@@ -46,6 +51,10 @@ VELQ_RunLimits *velqRunLimits();
 // Whether work may go on: the run was not interrupted and its deadline has not passed
 // (when it has, the interrupt is set). Always true outside a run.
 bool velqWorkMayGoOn();
+
+// Notes a host exception for the run in progress in this thread and stops it (see
+// VELQ_RunLimits); outside a run it is dropped.
+void velqNoteHostException(const char *text);
 
 // The steady clock in nanoseconds.
 long long velqSteadyNanoseconds();

@@ -7,10 +7,12 @@
 // any thread, so the table is guarded by a mutex. Null data is not counted.
 #include <string.h>
 
+#include <exception>
 #include <mutex>
 
 #include "runtime/growth.h"
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "velq_object.h"
 #include "velq_value.h"
 
@@ -147,6 +149,15 @@ VELQ_Object::VELQ_Object(const VELQ_Object *source)
 
 // The table's lock is released before the class is called, so that the class may
 // create and destroy records of its own there.
+// An exception the host's class throws is kept from the engine's code, which is not
+// prepared for it here: the run in progress stops with error 31.
 VELQ_Object::~VELQ_Object() {
-  if (counted && removeRecord(data) && objectClass) objectClass->onObjectDelete(this);
+  if (!counted || !removeRecord(data) || !objectClass) return;
+  try {
+    objectClass->onObjectDelete(this);
+  } catch (const std::exception &exception) {
+    velqNoteHostException(exception.what());
+  } catch (...) {
+    velqNoteHostException("an exception that is not a std::exception");
+  }
 }

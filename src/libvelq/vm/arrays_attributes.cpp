@@ -1,19 +1,21 @@
 // Array declaration, element access and object attribute access.
+#include <exception>
+
 #include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
-#include "vm/program_internals.h"
 #include "velq_array.h"
 #include "velq_object.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/program_internals.h"
 
 // name is the program's interned copy, which the new local keeps (as createVariable
 // would make it, but without a copy of its own).
 void VELQ_ProgramInternals::doArrayDeclare(VELQ_Program &program, const char *name) {
   if (nameTaken(program, name)) {
-    program.error(VELQ_ERR_VARIABLE_EXISTS);
+    errorAbout(program, VELQ_ERR_VARIABLE_EXISTS, name);
     return;
   }
   VELQ_Variable *variable = VELQ_RuntimeInternals::createBorrowing(
@@ -107,6 +109,25 @@ void VELQ_ProgramInternals::doElementSet(VELQ_Program &program) {
   V::move(program.internals->machine.sp++, result.get());
 }
 
+namespace {
+
+// Runs a call of the host's class; an exception it throws gives error 31 with its text as
+// the detail, else 0.
+template <typename Call>
+int hostClassCall(VELQ_Program &program, Call call) {
+  try {
+    call();
+    return 0;
+  } catch (const std::exception &exception) {
+    program.setErrorDetail(exception.what());
+  } catch (...) {
+    program.setErrorDetail("an exception that is not a std::exception");
+  }
+  return VELQ_ERR_HOST_EXCEPTION;
+}
+
+}  // namespace
+
 // object -> attribute value, as the object's class answers it.
 void VELQ_ProgramInternals::doAttributeGet(VELQ_Program &program, const char *name) {
   if (!name) name = "";  // the class is always asked about some name
@@ -119,12 +140,15 @@ void VELQ_ProgramInternals::doAttributeGet(VELQ_Program &program, const char *na
     code = VELQ_ERR_NOT_OBJECT;
   else if (!(object = objectValue->getValueAsObject()) || !object->getClass())
     code = VELQ_ERR_INTERNAL;
-  VELQ_Value *attribute = code == 0 ? object->getClass()->getAttr(object, name) : nullptr;
-  if (code == 0) noteShape(program);  // the class is the host's code
+  VELQ_Value *attribute = nullptr;
+  if (code == 0) {
+    code = hostClassCall(program, [&] { attribute = object->getClass()->getAttr(object, name); });
+    noteShape(program);  // the class is the host's code
+  }
   if (code == 0 && !attribute) code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
   popValues(program, 1);
   if (code != 0) {
-    program.error(code);
+    errorAbout(program, code, name);
     return;
   }
   pushNew(program, attribute);
@@ -144,12 +168,14 @@ void VELQ_ProgramInternals::doAttributeSet(VELQ_Program &program, const char *na
   } else if (!(object = objectValue->getValueAsObject()) || !object->getClass()) {
     code = VELQ_ERR_INTERNAL;
   } else {
-    if (!object->getClass()->setAttr(object, name, value)) code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
+    int set = 0;
+    code = hostClassCall(program, [&] { set = object->getClass()->setAttr(object, name, value); });
+    if (code == 0 && !set) code = VELQ_ERR_UNKNOWN_ATTRIBUTE;
     noteShape(program);
   }
   if (code != 0) {
     popValues(program, 2);
-    program.error(code);
+    errorAbout(program, code, name);
     return;
   }
   HeldValue result;

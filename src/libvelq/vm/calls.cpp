@@ -1,16 +1,20 @@
 // Calls of script and external functions, parameter binding and returns.
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
+#include <exception>
+
+#include "runtime/environment_internals.h"
 #include "runtime/ownership.h"
 #include "runtime/variable_internals.h"
 #include "values/value_internals.h"
-#include "vm/argument_names.h"
-#include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/argument_names.h"
+#include "vm/program_internals.h"
 
 typedef VELQ_ValueInternals V;
 
@@ -42,6 +46,23 @@ bool moveArgument(VELQ_Machine &m, int32_t n, VELQ_VariableSystem *locals) {
 }
 
 }  // namespace
+
+// Calls an external function's handler. An exception the host's code throws stays here:
+// the call fails with error 31, the exception's text as the error's detail, and the run
+// then unwinds as for any error.
+int32_t VELQ_ProgramInternals::callHandler(VELQ_Program &program, const VELQ_ExtFunction *function,
+                                           VELQ_HostFunctionHandler hostHandler, void *userData,
+                                           int argc, VELQ_Value **argv, VELQ_Value **value) {
+  try {
+    if (function->handler) return function->handler(argc, argv, value, &program);
+    return hostHandler(argc, argv, value, &program, userData);
+  } catch (const std::exception &exception) {
+    program.setErrorDetail(exception.what());
+  } catch (...) {
+    program.setErrorDetail("an exception that is not a std::exception");
+  }
+  return VELQ_ERR_HOST_EXCEPTION;
+}
 
 const char *VELQ_SharedArgumentName(int32_t n) {
   return n >= 1 && n < VELQ_SHARED_ARGUMENT_NAMES ? sharedArgumentNames.names[n] : nullptr;
@@ -95,7 +116,7 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   if (!function) {
     unsigned long address = program.getFunctionAddress(name);
     if (address == VELQ_NO_ADDRESS) {
-      program.error(VELQ_ERR_FUNCTION_NOT_FOUND);
+      errorAbout(program, VELQ_ERR_FUNCTION_NOT_FOUND, name);
       return;
     }
     program.internals->nextPosition = (uint32_t)address;
@@ -104,14 +125,20 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   }
   VELQ_Machine &m = program.internals->machine;
   if (argc < 0 || (function->argCount != -1 && function->argCount != argc)) {
-    program.error(VELQ_ERR_ARGUMENT_COUNT);
+    snprintf(program.internals->errorDetail, sizeof program.internals->errorDetail,
+             "expects %d argument%s, got %d", (int)function->argCount,
+             function->argCount == 1 ? "" : "s", argc);
+    errorAbout(program, VELQ_ERR_ARGUMENT_COUNT, function->name);
     return;
   }
   if (m.depth() < (uint32_t)argc) {
     program.error(VELQ_ERR_STACK_UNDERFLOW);
     return;
   }
-  if (!function->handler) {
+  void *userData = nullptr;
+  VELQ_HostFunctionHandler hostHandler = VELQ_EnvironmentInternals::hostHandler(
+      environment, (uint32_t)(function - environment->getFunction(0)), &userData);
+  if (!function->handler && !hostHandler) {
     program.error(VELQ_ERR_INTERNAL);
     return;
   }
@@ -132,7 +159,7 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   VELQ_Value *arguments = m.sp - argc;
   for (int i = 0; i < argc; i++) argv[i] = arguments + i;
   VELQ_Value *value = nullptr;
-  int32_t code = function->handler(argc, argv, &value, &program);
+  int32_t code = callHandler(program, function, hostHandler, userData, argc, argv, &value);
   noteShape(program);
   // A handler that stores one of its arguments as the result hands back a value that the
   // stack still owns: the result is a copy of it.
@@ -140,7 +167,7 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   if (code != 0 && code != -1) {
     // A failing handler should store nothing; never keep what it did store.
     if (!resultIsArgument) delete value;
-    program.error(code);
+    errorAbout(program, code, function->name);
     return;
   }
   if (resultIsArgument) value = new VELQ_Value(value);

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "runtime/memory.h"
-#include "vm/program_internals.h"
 #include "velq_program.h"
 #include "velq_stack.h"
+#include "vm/program_internals.h"
 
 namespace {
 
@@ -43,6 +43,7 @@ const char *const errorMessages[VELQ_ERROR_CODE_LAST + 1] = {
     "Memory limit exceeded",
     "Out of memory",
     "Run cancelled",
+    "Host exception",
 };
 
 // Copies text into a field of size bytes, cut to fit and always terminated.
@@ -72,12 +73,48 @@ void VELQ_Program::error(int code) {
     code = VELQ_ProgramInternals::allocationError();
   int line = currentPosition < codeSize ? instructions[currentPosition]->sourceLine : 0;
   if (internals) {
+    // A subject named for another error than the one raised names nothing of it.
+    if (code != internals->errorCode) internals->errorSubject[0] = '\0';
+    internals->errorCode = code;
+    internals->errorLine = line;
     VELQ_ProgramInternals::recordErrorFrames(*this);
-    snprintf(internals->errorBuffer, sizeof internals->errorBuffer, "Error %d in line %d: %s",
-             code, line, VELQ_ErrorMessage(code));
+    snprintf(internals->errorBuffer, sizeof internals->errorBuffer, "Error %d in line %d: %s", code,
+             line, VELQ_ErrorMessage(code));
     errorText = internals->errorBuffer;
   }
   currentPosition = VELQ_NO_ADDRESS;
+}
+
+void VELQ_ProgramInternals::errorAbout(VELQ_Program &program, int code, const char *subject) {
+  if (program.internals) {
+    copyField(program.internals->errorSubject, subject);
+    program.internals->errorCode = code;
+  }
+  program.error(code);
+}
+
+void VELQ_ProgramInternals::forgetError(VELQ_Program &program) {
+  VELQ_ProgramInternals &state = *program.internals;
+  state.errorCode = 0;
+  state.errorLine = 0;
+  state.errorSubject[0] = '\0';
+  state.errorDetail[0] = '\0';
+  state.moduleFailure[0] = '\0';
+  forgetErrorFrames(program);
+}
+
+int VELQ_Program::getErrorCode() const { return internals ? internals->errorCode : 0; }
+
+int VELQ_Program::getErrorLine() const { return internals ? internals->errorLine : 0; }
+
+const char *VELQ_Program::getErrorSubject() const {
+  return internals ? internals->errorSubject : "";
+}
+
+const char *VELQ_Program::getErrorDetail() const { return internals ? internals->errorDetail : ""; }
+
+void VELQ_Program::setErrorDetail(const char *text) {
+  if (internals) copyField(internals->errorDetail, text);
 }
 
 namespace {
@@ -105,7 +142,8 @@ void VELQ_ProgramInternals::recordErrorFrames(VELQ_Program &program) {
   if (program.currentPosition >= program.codeSize || !program.internals->running) return;
   VELQ_ProgramInternals &state = *program.internals;
   unsigned long depth = (unsigned long)state.machine.frames.count + 1;
-  uint32_t kept = depth < VELQ_ERROR_FRAMES_KEPT ? (uint32_t)depth : (uint32_t)VELQ_ERROR_FRAMES_KEPT;
+  uint32_t kept =
+      depth < VELQ_ERROR_FRAMES_KEPT ? (uint32_t)depth : (uint32_t)VELQ_ERROR_FRAMES_KEPT;
   state.frames = static_cast<VELQ_StoredFrame *>(velqAllocate(kept * sizeof(VELQ_StoredFrame)));
   state.frameViews = static_cast<VELQ_ErrorFrame *>(velqAllocate(kept * sizeof(VELQ_ErrorFrame)));
   if (!state.frames || !state.frameViews) {

@@ -7,12 +7,12 @@
 #include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
-#include "vm/opcodes.h"
-#include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/opcodes.h"
+#include "vm/program_internals.h"
 
 typedef VELQ_ValueInternals V;
 
@@ -108,8 +108,7 @@ VELQ_Variable *VELQ_Program::findOrCreateVariable(const char *name) {
 }
 
 bool VELQ_ProgramInternals::nameTaken(const VELQ_Program &program, const char *name) {
-  return program.constants->find(name) || program.globals->find(name) ||
-         program.locals->find(name);
+  return program.constants->find(name) || program.globals->find(name) || program.locals->find(name);
 }
 
 VELQ_Variable *VELQ_Program::createVariable(const char *name) {
@@ -172,7 +171,7 @@ void VELQ_Program::execute() {
 // copied at every level); the value stays on the stack.
 void VELQ_ProgramInternals::doSet(VELQ_Program &program, VELQ_Variable *variable) {
   if (variable->isConstant()) {
-    program.error(VELQ_ERR_CONSTANT_ASSIGN);
+    errorAbout(program, VELQ_ERR_CONSTANT_ASSIGN, variable->getName());
     return;
   }
   VELQ_Value *top = peekValue(program);

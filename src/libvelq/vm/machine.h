@@ -38,8 +38,19 @@ enum VELQ_Handler {
   // op; JZ or JNZ, with PUSH_VAR a; PUSH_VAR b or PUSH_VAR a; PUSH_CONST k before it
   VELQ_FAST_COMPARISONS(VELQ_FUSED_COMPARISON_IDS)
 #undef VELQ_FUSED_COMPARISON_IDS
+  // The plain machine's handlers of the name instructions, which look the name up every
+  // time instead of asking the cache (see VELQ_PlainMachine).
+  VELQ_PLAIN_PUSH_VAR,
+  VELQ_PLAIN_SET,
+  VELQ_PLAIN_STEP,  // INC, DEC, INCP, DECP
   VELQ_HANDLER_COUNT
 };
+
+// Whether the process runs the plain machine: every instruction by the general path,
+// without fused handlers, fast paths or name caches. It is the reference that the fast
+// machine must agree with; the script tests run both ways. Set by the environment
+// variable VELQ_PLAIN_MACHINE=1, read once per process.
+bool VELQ_PlainMachine();
 
 // Where a name last led: a constant or a global (the variable itself, valid while the
 // run's shape stamp is the same), or a local (its position among the frame's locals,

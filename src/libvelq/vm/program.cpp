@@ -13,13 +13,13 @@
 #include "runtime/variable_internals.h"
 #include "values/deep_copy.h"
 #include "values/value_internals.h"
-#include "vm/argument_names.h"
-#include "vm/opcodes.h"
-#include "vm/program_internals.h"
 #include "velq_environment.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/argument_names.h"
+#include "vm/opcodes.h"
+#include "vm/program_internals.h"
 
 VELQ_DEFINE_ENGINE_ALLOCATION(VELQ_Program)
 
@@ -105,6 +105,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
   if (internals && internals->running)
     return VELQ_ProgramInternals::refuseNestedRun(*this, runEnvironment, argumentCount, argv,
                                                   userLocals, globalsOut);
+  unload();  // a run starts from the program as compiled
   delete result;
   result = nullptr;
   if (!internals) {
@@ -116,8 +117,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
     return -1;
   }
   internals->endedByExit = false;
-  VELQ_ProgramInternals::forgetErrorFrames(*this);
-  internals->moduleFailure[0] = '\0';
+  VELQ_ProgramInternals::forgetError(*this);
   // Errors raised before the first instruction (modules, "main") report line 0.
   currentPosition = VELQ_NO_ADDRESS;
 
@@ -135,7 +135,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
   } else if (globalsOut) {
     *globalsOut = nullptr;
   }
-  VELQ_ProgramInternals::releaseRunInputs(*this);
+  VELQ_ProgramInternals::releaseRunInputs(*this, false);
   VELQ_ProgramInternals::stopBudgets(*this);
   return currentPosition != VELQ_NO_ADDRESS ? 0 : -1;
 }
@@ -197,9 +197,9 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
     const char *shared = VELQ_SharedArgumentName((int32_t)i);
     VELQ_Variable *variable = nullptr;
     if (program.locals)
-      variable = shared ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared)
-                        : program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i),
-                                                 nullptr);
+      variable = shared
+                     ? VELQ_RuntimeInternals::createBorrowing(program.locals, shared)
+                     : program.locals->create(VELQ_FormatArgumentName(name, (int32_t)i), nullptr);
     if (variable) {
       variable->setValue(argv[i - 1]);
     } else {
@@ -216,8 +216,9 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
 }
 
 // The mirror of takeRunInputs: the values left on the data stack, the frames still open
-// (each with the locals of its caller), the environment and the locals go.
-void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program) {
+// (each with the locals of its caller), the environment (unless a loaded program keeps
+// it) and the locals go.
+void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program, bool keepEnvironment) {
   VELQ_Machine &m = program.internals->machine;
   popValues(program, m.depth());
   while (m.frames.count > 0) {
@@ -225,8 +226,10 @@ void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program) {
     program.locals = m.frames.items[--m.frames.count].callerLocals;
   }
   program.subLevel = 0;
-  delete program.environment;
-  program.environment = nullptr;
+  if (!keepEnvironment) {
+    delete program.environment;
+    program.environment = nullptr;
+  }
   delete program.locals;
   program.locals = nullptr;
   program.internals->argumentCount = 0;
@@ -304,7 +307,7 @@ bool VELQ_ProgramInternals::mergeModules(VELQ_Program &program) {
       return false;
     }
     if (!merged) {
-      program.error(VELQ_ERR_MODULE);
+      errorAbout(program, VELQ_ERR_MODULE, program.preloadList[i]);
       return false;
     }
   }
@@ -334,11 +337,15 @@ void VELQ_ProgramInternals::runMain(VELQ_Program &program) {
     program.error(VELQ_ERR_NO_MAIN);
     return;
   }
+  runFrom(program, (uint32_t)mainAddress);
+}
+
+void VELQ_ProgramInternals::runFrom(VELQ_Program &program, uint32_t address) {
   VELQ_ProgramInternals &state = *program.internals;
   bool counting = state.stepLimit != 0 || state.timeLimit != 0;
   state.machine.stepsUntilCheck = 0;  // the counting loop looks at its budgets first
   state.machine.stepsGranted = 0;
-  program.currentPosition = (uint32_t)mainAddress;
+  program.currentPosition = address;
   while (program.currentPosition < program.codeSize) {
     if (state.machine.interrupt.load(std::memory_order_relaxed)) break;  // reported below
     if (!translate(program, counting)) return;
@@ -381,9 +388,8 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   VELQ_ProgramInternals &state = *program.internals;
   state.machine.interrupt.store(false, std::memory_order_relaxed);
   state.stepsTaken = 0;
-  state.deadline = state.timeLimit
-                       ? velqSteadyNanoseconds() + (long long)state.timeLimit * 1000000LL
-                       : 0;
+  state.deadline =
+      state.timeLimit ? velqSteadyNanoseconds() + (long long)state.timeLimit * 1000000LL : 0;
   state.memory = {0, state.memoryLimit};
   // A host function may run another program inside this run: each run puts back the
   // budget, the limits and the note of a refused allocation of the run it interrupted.
@@ -392,7 +398,10 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   velqClearAllocationFailure();
   state.outerBudget = velqSetMemoryBudget(nullptr);
   velqSetMemoryBudget(state.memoryLimit ? &state.memory : state.outerBudget);
-  state.limits = {&state.machine.interrupt, &state.machine.reach, state.deadline};
+  state.limits.interrupt = &state.machine.interrupt;
+  state.limits.reach = &state.machine.reach;
+  state.limits.deadline = state.deadline;
+  state.limits.hostException = false;
   state.outerLimits = velqSetRunLimits(&state.limits);
 }
 
@@ -446,6 +455,10 @@ bool VELQ_ProgramInternals::budgetsAllowMore(VELQ_Program &program) {
 // an instruction), or cancel().
 int VELQ_ProgramInternals::interruption(VELQ_Program &program) {
   if (int code = allocationError()) return code;
+  if (program.internals->limits.hostException) {
+    program.setErrorDetail(program.internals->limits.hostExceptionText);
+    return VELQ_ERR_HOST_EXCEPTION;
+  }
   long long deadline = program.internals->deadline;
   if (deadline && velqSteadyNanoseconds() >= deadline) return VELQ_ERR_TIME_LIMIT;
   return VELQ_ERR_CANCELLED;
@@ -492,8 +505,8 @@ bool holdsValue(const VELQ_VariableSystem *system, const void *value) {
 
 bool VELQ_ProgramInternals::holds(const VELQ_Program &program, const void *pointer) {
   if (!pointer) return false;
-  if (pointer == program.environment || pointer == program.result ||
-      pointer == program.constants || pointer == program.globals || pointer == program.locals)
+  if (pointer == program.environment || pointer == program.result || pointer == program.constants ||
+      pointer == program.globals || pointer == program.locals)
     return true;
   if (holdsValue(program.constants, pointer) || holdsValue(program.globals, pointer) ||
       holdsValue(program.locals, pointer))

@@ -11,9 +11,9 @@
 
 #include "runtime/memory.h"
 #include "runtime/run_limits.h"
-#include "vm/machine.h"
 #include "velq_program.h"
 #include "velq_variable.h"
+#include "vm/machine.h"
 
 // Where each name of the function table is first found, so that lookups cost no more
 // than a hash however many functions a module has. Positions are the table's; the index
@@ -59,7 +59,7 @@ struct VELQ_ProgramInternals {
   // ---- The run in progress ----
   VELQ_Machine machine;
   std::atomic<bool> running{false};  // read by cancel(), from any thread
-  uint32_t nextPosition = 0;  // where execute() continues after the current step
+  uint32_t nextPosition = 0;         // where execute() continues after the current step
   unsigned long argumentCount = 0;
   char **moduleFiles = nullptr;  // per merged module: the file it was read from, or null
   // The variable an access by name gets when memory for a new one is refused; the run
@@ -89,6 +89,15 @@ struct VELQ_ProgramInternals {
   uint32_t frameCount = 0;
   unsigned long callDepth = 0;
   char moduleFailure[VELQ_ERROR_TEXT_SIZE] = {0};
+  int errorCode = 0;
+  int errorLine = 0;
+  char errorSubject[VELQ_ERROR_SUBJECT_SIZE] = {0};
+  char errorDetail[VELQ_ERROR_TEXT_SIZE] = {0};
+
+  // ---- A loaded program (load, call) ----
+  bool loaded = false;
+  uint32_t loadedCodeSize = 0;       // the code and function count before load merged
+  uint32_t loadedFunctionCount = 0;  // the modules
 
   ~VELQ_ProgramInternals();
 
@@ -98,12 +107,12 @@ struct VELQ_ProgramInternals {
   static bool holds(const VELQ_Program &program, const void *pointer);
 
   // ---- The steps of a run (vm/program.cpp) ----
-  static int refuseNestedRun(VELQ_Program &program, VELQ_Environment *environment,
-                             uint32_t argc, VELQ_Value **argv, VELQ_VariableSystem *userLocals,
+  static int refuseNestedRun(VELQ_Program &program, VELQ_Environment *environment, uint32_t argc,
+                             VELQ_Value **argv, VELQ_VariableSystem *userLocals,
                              VELQ_VariableSystem **globalsOut);
   static bool takeRunInputs(VELQ_Program &program, VELQ_Environment *environment, uint32_t argc,
                             VELQ_Value **argv, VELQ_VariableSystem *userLocals);
-  static void releaseRunInputs(VELQ_Program &program);
+  static void releaseRunInputs(VELQ_Program &program, bool keepEnvironment);
   struct SavedVariables {
     VELQ_VariableSystem *globals;
     VELQ_VariableSystem *constants;  // null when the run merged no constants
@@ -116,6 +125,15 @@ struct VELQ_ProgramInternals {
   static void dropMergedModules(VELQ_Program &program, uint32_t codeSize, uint32_t functionCount);
   static void runMain(VELQ_Program &program);
   static void keepResult(VELQ_Program &program);
+  // Copies source's own image into a new program (see the copy constructor); leaves the
+  // program unusable when memory is refused.
+  static void copyImage(VELQ_Program &program, const VELQ_Program *source);
+  // Runs from the function at address as runMain runs from "main".
+  static void runFrom(VELQ_Program &program, uint32_t address);
+  // The run of a loaded program's function: what run does without the steps that
+  // load did for good (modules, the environment) and without restoring the globals.
+  static void callLoaded(VELQ_Program &program, const char *function, uint32_t argc,
+                         VELQ_Value *const *argv);
   static void startBudgets(VELQ_Program &program);
   static void stopBudgets(VELQ_Program &program);
   // Error 29 or 28 when an allocation of this run was refused, else 0.
@@ -167,6 +185,9 @@ struct VELQ_ProgramInternals {
   // A call by name; when it calls a script function, nextPosition is its address.
   static void doCallByName(VELQ_Program &program, const char *name, int argc,
                            VELQ_CallCache *cache);
+  static int32_t callHandler(VELQ_Program &program, const VELQ_ExtFunction *function,
+                             VELQ_HostFunctionHandler hostHandler, void *userData, int argc,
+                             VELQ_Value **argv, VELQ_Value **value);
   static void doBind(VELQ_Program &program, const char *name, VELQ_NameCache *cache);
   static void doReturn(VELQ_Program &program);
   // The variable of a name as the run sees it now (constants, globals, locals, or a
@@ -195,6 +216,10 @@ struct VELQ_ProgramInternals {
       __attribute__((format(printf, 2, 3)));
 
   // ---- The latest error (vm/errors.cpp) ----
+  // Raises the error with its subject, the name it is about.
+  static void errorAbout(VELQ_Program &program, int code, const char *subject);
+  // Forgets the error data of the latest run, before a new one.
+  static void forgetError(VELQ_Program &program);
   static void recordErrorFrames(VELQ_Program &program);
   static void forgetErrorFrames(VELQ_Program &program);
 };

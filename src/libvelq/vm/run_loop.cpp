@@ -202,7 +202,8 @@ void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **tabl
 #define VELQ_COMPARISON_LABELS(op) &&do_jump_##op, &&do_vv_##op, &&do_vk_##op,
   static const void *const labels[VELQ_HANDLER_COUNT] = {
       VELQ_OPCODES(VELQ_LOOP_LABEL) &&do_end, &&do_set_pop, &&do_step_pop, &&do_case_jump,
-      VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_LABELS) VELQ_FAST_COMPARISONS(VELQ_COMPARISON_LABELS)};
+      VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_LABELS) VELQ_FAST_COMPARISONS(VELQ_COMPARISON_LABELS)
+      &&plain_push_var, &&plain_set, &&plain_step};
 #undef VELQ_ARITHMETIC_LABELS
 #undef VELQ_COMPARISON_LABELS
 #undef VELQ_LOOP_LABEL
@@ -502,8 +503,9 @@ do_DECP: {
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   ROOM(1);
   VELQ_Value *value = variable->getValue();
-  if (LIKELY(V::typeOf(value) == DTYPE_INT32)) {
-    if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
+  // An int32 without a text: x++ and x-- push the value as it was, and one with a text
+  // (" 7", "0x10") must keep it in that copy, which the general path makes.
+  if (LIKELY(V::typeOf(value) == DTYPE_INT32 && V::isPlain(value))) {
     int32_t before = V::int32Of(value);
     int32_t after = (int32_t)((uint32_t)before + (op->opCode == OP_INC || op->opCode == OP_INCP
                                                       ? 1u
@@ -605,6 +607,30 @@ do_case_jump: {
     op += 2;
   }
   DISPATCH();
+}
+
+// ---- The plain machine's handlers (see VELQ_PlainMachine): a lookup by name on every
+// use, and the general path of the instruction ----
+
+plain_push_var: {
+  VELQ_Variable *variable;
+  CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
+  CALL_OUT(pushCopy(p, variable->getValue()));
+  NEXT();
+}
+
+plain_set: {
+  VELQ_Variable *variable;
+  CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
+  CALL_OUT(doSet(p, variable));
+  NEXT();
+}
+
+plain_step: {
+  VELQ_Variable *variable;
+  CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
+  CALL_OUT(doVariableStep(p, op->opCode, variable));
+  NEXT();
 }
 
 // The end of the translated code: the run goes on (or ends) outside the loop.

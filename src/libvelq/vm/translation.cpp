@@ -8,6 +8,7 @@
 // same opcode and operand), and translated again when they differ, so that code added,
 // changed or merged since is always run as it stands now. An op past the last
 // instruction ends the loop.
+#include <stdlib.h>
 #include <string.h>
 
 #include "runtime/growth.h"
@@ -151,7 +152,39 @@ int fusedHandler(const VELQ_Op *code, uint32_t i, uint32_t size) {
   return velqKnownOpCode(op.opCode) ? op.opCode : OP_NOP;
 }
 
+// The plain machine's handler of an opcode: the general path of each operator (the
+// handler of AND, NOT or CASE reaches it with the op's own opcode), and a lookup by
+// name on every use.
+int plainHandler(int opCode) {
+  if (comparisonFusions(opCode) != VELQ_HANDLER_COUNT ||
+      arithmeticFusions(opCode) != VELQ_HANDLER_COUNT || opCode == OP_CASE)
+    return OP_AND;
+  switch (opCode) {
+    case OP_NEG:
+      return OP_NOT;
+    case OP_PUSH_VAR:
+      return VELQ_PLAIN_PUSH_VAR;
+    case OP_SET:
+      return VELQ_PLAIN_SET;
+    case OP_INC:
+    case OP_DEC:
+    case OP_INCP:
+    case OP_DECP:
+      return VELQ_PLAIN_STEP;
+    default:
+      return velqKnownOpCode(opCode) ? opCode : OP_NOP;
+  }
+}
+
 }  // namespace
+
+bool VELQ_PlainMachine() {
+  static const bool plain = [] {
+    const char *setting = getenv("VELQ_PLAIN_MACHINE");
+    return setting && strcmp(setting, "1") == 0;
+  }();
+  return plain;
+}
 
 // The loop that counts steps runs every instruction by its own handler; the other runs
 // sequences of instructions by fused handlers where it can.
@@ -200,11 +233,13 @@ bool VELQ_ProgramInternals::translate(VELQ_Program &program, bool counting) {
   memset(&m.code[size], 0, sizeof m.code[size]);
   m.code[size].handler = handlers[VELQ_END_HANDLER];
   m.code[size].opCode = OP_NOP;
+  bool plain = VELQ_PlainMachine();
   for (uint32_t address = 0; address < size; address++) {
     int opCode = m.code[address].opCode;
-    m.code[address].handler =
-        handlers[counting ? (velqKnownOpCode(opCode) ? opCode : OP_NOP)
-                          : fusedHandler(m.code, address, size)];
+    int handler = plain      ? plainHandler(opCode)
+                  : counting ? (velqKnownOpCode(opCode) ? opCode : OP_NOP)
+                             : fusedHandler(m.code, address, size);
+    m.code[address].handler = handlers[handler];
   }
   m.translated = size;
   velqOpenReach(&m.interrupt, &m.reach, size + 1);

@@ -30,7 +30,7 @@ typedef struct velq_script velq_script;     /* a compiled script */
 typedef struct velq_instance velq_instance; /* a loaded script whose globals persist */
 typedef struct velq_value velq_value;       /* one value */
 typedef struct velq_error velq_error;       /* what went wrong, as data */
-typedef struct velq_call velq_call;         /* one call of a host function */
+typedef struct velq_host_call velq_host_call; /* one call of a host function */
 
 /* The status every function returns. 1 to 31 are the run-time error codes of the
  * engine, the same numbers as velq_error_code gives (26 step limit, 27 time limit, 28
@@ -74,7 +74,7 @@ VELQ_C_EXPORT void velq_engine_free(velq_engine *engine);
  * velq_call_return, and returns VELQ_OK; or returns a run-time error code (or the
  * status of velq_call_fail) to end the run with that error. arity is the number of
  * arguments a script must pass, or -1 for any number. */
-typedef velq_status (*velq_function)(velq_call *call, void *userdata);
+typedef velq_status (*velq_function)(velq_host_call *call, void *userdata);
 VELQ_C_EXPORT velq_status velq_engine_add_function(velq_engine *engine, const char *name,
                                                    int arity, velq_function function,
                                                    void *userdata);
@@ -195,16 +195,16 @@ VELQ_C_EXPORT velq_status velq_array_entry(const velq_value *array, size_t posit
 
 /* ---- Host functions -------------------------------------------------------------- */
 
-VELQ_C_EXPORT size_t velq_call_argc(const velq_call *call);
+VELQ_C_EXPORT size_t velq_call_argc(const velq_host_call *call);
 /* Argument i, borrowed for the call (NULL beyond the count). */
-VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_call *call, size_t i);
+VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_host_call *call, size_t i);
 /* The name the script called the function by. */
-VELQ_C_EXPORT const char *velq_call_name(const velq_call *call);
+VELQ_C_EXPORT const char *velq_call_name(const velq_host_call *call);
 /* Gives the call's result; the call takes the value. Without it the result is null. */
-VELQ_C_EXPORT velq_status velq_call_return(velq_call *call, velq_value *result);
+VELQ_C_EXPORT velq_status velq_call_return(velq_host_call *call, velq_value *result);
 /* Ends the run with error 31 "Host exception", message as its detail; returns the status
  * the host function then returns. */
-VELQ_C_EXPORT velq_status velq_call_fail(velq_call *call, const char *message);
+VELQ_C_EXPORT velq_status velq_call_fail(velq_host_call *call, const char *message);
 
 /* ---- Errors ---------------------------------------------------------------------- */
 
@@ -213,10 +213,12 @@ VELQ_C_EXPORT void velq_error_free(velq_error *error);
 VELQ_C_EXPORT velq_status velq_error_code(const velq_error *error);
 /* The engine's one line: "Error in line 3: ..." or "Error 11 in line 4: Function not found". */
 VELQ_C_EXPORT const char *velq_error_message(const velq_error *error);
-/* What the error is about ("" when nothing is named): the function, variable, attribute
- * or module, or the argument count "expected N, got M". */
+/* What the error is about ("" when nothing is named): the function (a function not
+ * found, a wrong argument count, an error a host or built-in function raised), the
+ * variable, the attribute or the module. */
 VELQ_C_EXPORT const char *velq_error_subject(const velq_error *error);
-/* More text: a host exception's own message, a module's compile error. "" when none. */
+/* More text: a host exception's own message, "expects 2 arguments, got 3" for a wrong
+ * argument count. "" when none. */
 VELQ_C_EXPORT const char *velq_error_detail(const velq_error *error);
 /* Where: the line (0 when unknown), the column (compile errors, else 0), and the source:
  * the name given to velq_compile, or the module's file. */

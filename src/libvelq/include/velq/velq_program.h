@@ -166,10 +166,11 @@ public:
   unsigned long getErrorCallDepth() const;
   // The latest error as data beside its text: the code (0 after a run without error),
   // the line (0 before the first instruction), and the subject, the name the error is
-  // about: the function not found (11), the function and "expects N, got M" (12), the
-  // attribute (15), the module (16), the variable (22, 25), the class (21), the host
-  // function (31); "" when the error names nothing. The detail adds text of the host's
-  // (31: the exception's what(), or what the host function set) or "".
+  // about: the function not found (11), the external function that refused its argument
+  // count (12) or raised any other error, the attribute (15), the module (16), the
+  // variable (22, 25); "" when the error names nothing. The detail adds text: for 31 the
+  // exception's what() or what the host function set, for 12 "expects N arguments, got
+  // M"; "" when none.
   int getErrorCode() const;
   int getErrorLine() const;
   const char *getErrorSubject() const;
