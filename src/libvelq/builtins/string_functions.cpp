@@ -10,6 +10,7 @@
 
 #include "builtins.h"
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "values/value_internals.h"
 #include "velq_program.h"
 #include "velq_value.h"
@@ -54,6 +55,9 @@ int32_t changedCase(VELQ_Value *argument, int (*change)(int), VELQ_Value **resul
     delete copy;
     copy = nullptr;
   }
+  uint32_t length;
+  textOf(argument, &length);
+  velqChargeWork(length);
   return velqResult(result, copy);
 }
 
@@ -92,6 +96,7 @@ int32_t padded(int32_t argc, VELQ_Value **argv, bool fromLeft, VELQ_Value **resu
     memcpy(buffer + padCount, text, length);
   }
   VELQ_ValueInternals::textWritten(padded);
+  velqChargeWork(n);
   *result = padded;
   return 0;
 }
@@ -148,6 +153,8 @@ int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **resul
   uint32_t haystackLength, needleLength;
   const char *haystack = textOf(argv[0], &haystackLength);
   const char *needle = textOf(argv[1], &needleLength);
+  // Charged as if the whole text were searched: the search itself is not cut short.
+  velqChargeWork((unsigned long long)haystackLength + needleLength);
   int32_t position = 0;
   if (needleLength >= haystackLength) {
     // Only the whole text can match; the start plays no part.

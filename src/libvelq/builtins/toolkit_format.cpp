@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "runtime/run_limits.h"
 #include "toolkit_functions.h"
 #include "values/number_text.h"
 #include "values/value_internals.h"
@@ -407,6 +408,7 @@ VELQ_HANDLER(velqFormat) {
   write.data = VELQ_ValueInternals::textToWrite(value);
   formatInto(format, length, argc - 1, argv + 1, &write);
   VELQ_ValueInternals::textWritten(value);
+  velqChargeWork(2 * (uint64_t)length + measure.length);  // two walks, one text written
   *result = value;
   return 0;
 }

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "toolkit_functions.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
@@ -304,12 +305,15 @@ VELQ_HANDLER(velqSplit) {
   int32_t index = 0;
   bool stored = true;
   if (separatorLength == 0) {
-    for (uint32_t i = 0; i < textLength && stored; i++)
+    for (uint32_t i = 0; i < textLength && stored; i++) {
+      if (!velqChargeWork(VELQ_WORK_PER_VALUE)) break;  // the run stops with its limit
       stored = storeElement(pieces, index++, velqToolkitText(text + i, 1));
+    }
   } else if (textLength > 0) {
     const char *end = text + textLength;
     const char *start = text;
     while (stored) {
+      if (!velqChargeWork(VELQ_WORK_PER_VALUE)) break;
       const char *hit = findNext(start, end, separator, separatorLength);
       const char *stop = hit ? hit : end;
       stored = storeElement(pieces, index++, velqToolkitText(start, stop - start));
@@ -359,6 +363,7 @@ VELQ_HANDLER(velqJoin) {
     at += length;
   }
   VELQ_ValueInternals::textWritten(value);
+  velqChargeWork(total + (uint64_t)count * VELQ_WORK_PER_VALUE);
   *result = value;
   return 0;
 }
@@ -394,6 +399,7 @@ VELQ_HANDLER(velqReplace) {
   }
   memcpy(replaced + at, start, end - start);
   VELQ_ValueInternals::textWritten(value);
+  velqChargeWork((uint64_t)textLength + total);  // searched, then copied
   *result = value;
   return 0;
 }

@@ -10,6 +10,14 @@ __attribute__((tls_model("initial-exec"))) thread_local VELQ_RunLimits *runLimit
 
 }  // namespace
 
+__thread long long velqWorkUntilCheck __attribute__((tls_model("initial-exec"))) =
+    VELQ_WORK_BETWEEN_CHECKS;
+
+bool velqWorkCheckpoint() {
+  velqWorkUntilCheck = VELQ_WORK_BETWEEN_CHECKS;
+  return velqWorkMayGoOn();
+}
+
 VELQ_RunLimits *velqSetRunLimits(VELQ_RunLimits *limits) {
   VELQ_RunLimits *previous = runLimits;
   runLimits = limits;

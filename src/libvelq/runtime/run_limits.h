@@ -52,6 +52,31 @@ VELQ_RunLimits *velqRunLimits();
 // (when it has, the interrupt is set). Always true outside a run.
 bool velqWorkMayGoOn();
 
+// Work inside one instruction or built-in pays for itself: whatever grows with its input
+// (bytes copied, scanned or converted; values and array elements made, at
+// VELQ_WORK_PER_VALUE bytes each) is charged to a count of this thread, and each time
+// VELQ_WORK_BETWEEN_CHECKS bytes of it have been charged the limits are looked at
+// (velqWorkMayGoOn). A budget thus holds whatever one instruction costs, within about one
+// allocation or one check's worth of work, rather than every so many instructions. The
+// charge is a thread-local subtraction, so it costs nothing worth measuring without
+// budgets; outside a run the check finds no limits and says yes.
+enum : long long { VELQ_WORK_BETWEEN_CHECKS = 1 << 20, VELQ_WORK_PER_VALUE = 64 };
+
+// The work left until the next look at the limits. __thread rather than thread_local:
+// plain data, reached without the wrapper call an extern thread_local needs.
+extern __thread long long velqWorkUntilCheck __attribute__((tls_model("initial-exec")));
+
+// Starts a new count and answers velqWorkMayGoOn().
+bool velqWorkCheckpoint();
+
+// Charges amount bytes of work; false when the run in progress must stop (its interrupt
+// is then set, and the caller ends its work early with whatever consistent result it has).
+inline bool velqChargeWork(unsigned long long amount) {
+  velqWorkUntilCheck -= (long long)amount;
+  if (__builtin_expect(velqWorkUntilCheck > 0, 1)) return true;
+  return velqWorkCheckpoint();
+}
+
 // Notes a host exception for the run in progress in this thread and stops it (see
 // VELQ_RunLimits); outside a run it is dropped.
 void velqNoteHostException(const char *text);

@@ -54,7 +54,7 @@ VELQ_Array::VELQ_Array(const VELQ_Array *source)
   int32_t copied = 0;
   for (; copied < source->size; copied++) {
     // A large copy asks now and then whether the run in progress may go on.
-    if ((copied & 0xFFFF) == 0xFFFF && !velqWorkMayGoOn()) break;
+    if ((copied & 0xFFF) == 0xFFF && !velqChargeWork(0x1000 * VELQ_WORK_PER_VALUE)) break;
     const VELQ_ArrayElement &from = source->elements[copied];
     elements[copied].index = from.index;
     elements[copied].value = from.value ? new VELQ_Value(from.value) : nullptr;

@@ -6,11 +6,16 @@
 // deep nesting cannot exhaust the machine stack. Scripts cannot make a ring, but a host
 // can (an array given an element that refers to the array itself); following it would
 // never end, so an element that leads back to an array on the path (marked while it is
-// there) is copied as null. An array reached twice by different paths is copied twice.
+// there) is copied as null. An array reached twice by different paths is copied twice,
+// so a copy can cost far more than its source's size shows (an array holding the same
+// array twice at each of 30 levels): each element of a nested copy pays into the run's
+// count of work, and a run that must stop ends the copy early with what was copied so
+// far (the run stops before the copy can be seen).
 #include "values/deep_copy.h"
 
 #include "runtime/growth.h"
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_value.h"
@@ -62,6 +67,7 @@ VELQ_Value *velqStoredCopy(const VELQ_Value *source) {
     return nullptr;
   }
   while (path.count > 0) {
+    if (!velqChargeWork(VELQ_WORK_PER_VALUE)) break;
     Level &level = path.levels[path.count - 1];
     const VELQ_ArrayElement *element = level.copy->getElement(level.next);
     if (!element) {

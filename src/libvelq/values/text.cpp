@@ -28,6 +28,7 @@
 #include <string.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "values/number_text.h"
 #include "values/value_internals.h"
 #include "velq_value.h"
@@ -67,6 +68,7 @@ char *VELQ_ValueInternals::newTextBlock(const char *text, uint32_t length, uint3
   VELQ_TextBlock *block = static_cast<VELQ_TextBlock *>(
       velqAllocateObject(sizeof(VELQ_TextBlock) + (size_t)capacity));
   if (!block) return nullptr;
+  velqChargeWork(length);  // a run past its limits stops at its next jump, call or return
   block->references = 1;
   block->capacity = capacity;
   block->used = length;
@@ -171,6 +173,7 @@ bool VELQ_ValueInternals::append(VELQ_Value *value, const char *text, uint32_t l
   VELQ_TextBlock *block = value->stringValue ? blockOf(value->stringValue) : nullptr;
   bool inPlace = block && oldLength == block->used && block->exposed == value->textExposed &&
                  (uint64_t)joined + 1 <= block->capacity;
+  velqChargeWork(length);
   if (inPlace) {
     // The appended bytes may be the value's own (s . s): memmove reads them first.
     memmove(block->chars + oldLength, text ? text : "", text ? length : 0);
