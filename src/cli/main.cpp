@@ -5,6 +5,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -136,9 +139,9 @@ int runTool(const VelqOptions &options) {
     reportCompileError(setup.label, error, text);
     return VELQ_EXIT_COMPILE_FAILED;
   }
+  std::unique_ptr<VELQ_Program> owned(program);  // also when the tool runs out of memory
   if (options.action == VelqOptions::CHECK || options.action == VelqOptions::DUMP) {
     if (options.action == VelqOptions::DUMP) program->dump(stdout);
-    delete program;
     return VELQ_EXIT_OK;
   }
 
@@ -152,15 +155,12 @@ int runTool(const VelqOptions &options) {
   }
   if (options.interactive) {
     fflush(stdout);
-    return runRepl(&setup, program);  // the session takes the program
+    return runRepl(&setup, owned.release());  // the session takes the program
   }
-  delete program;
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int toolMain(int argc, char **argv) {
   VelqOptions options;
   std::string problem;
   if (!parseOptions(argc, argv, &options, &problem)) return usageError(problem);
@@ -189,4 +189,20 @@ int main(int argc, char **argv) {
     if (status == VELQ_EXIT_OK) status = VELQ_EXIT_RUN_FAILED;
   }
   return status;
+}
+
+}  // namespace
+
+// The tool's own work (its options, the script's text, reports, the REPL) takes memory
+// from the standard allocator, which throws when the system refuses it, and so does
+// newRunEnvironment when the engine refuses it: the tool then says so and fails, as a
+// run that runs out of memory does, instead of ending by a signal.
+int main(int argc, char **argv) {
+  try {
+    return toolMain(argc, argv);
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {  // a text too long for the standard library
+  }
+  fputs("velq: out of memory\n", stderr);
+  return VELQ_EXIT_RUN_FAILED;
 }

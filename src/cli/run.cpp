@@ -3,6 +3,9 @@
 
 #include <stdio.h>
 
+#include <memory>
+#include <new>
+
 #include "interrupt.h"
 #include "velq.h"
 
@@ -23,6 +26,7 @@ class TracingEnvironment : public VELQ_Environment {
 VELQ_Environment *newRunEnvironment(const RunSetup &setup) {
   VELQ_Environment *environment =
       setup.options->trace ? new TracingEnvironment() : new VELQ_Environment();
+  if (!environment) throw std::bad_alloc();  // the engine's new gives null
   environment->setIO(stdin, stdout);
   if (setup.options->toolkit) VELQRegisterToolkit(environment);
   environment->setLibrary(setup.library);
@@ -38,15 +42,21 @@ int runWithBudgets(VELQ_Program *program, const RunSetup &setup,
   program->setTimeLimit(options.timeoutMilliseconds);
   program->setMemoryLimit(options.maxMemoryBytes);
 
+  // Values made here are the tool's until the program takes them, with the environment.
+  std::vector<std::unique_ptr<VELQ_Value>> made;
+  made.reserve(options.arguments.size());
+  for (const std::string &text : options.arguments) {
+    made.emplace_back(new VELQ_Value(text.c_str()));
+    if (!made.back()) throw std::bad_alloc();
+  }
   std::vector<VELQ_Value *> arguments;
-  arguments.reserve(options.arguments.size());
-  for (const std::string &text : options.arguments)
-    arguments.push_back(new VELQ_Value(text.c_str()));
+  arguments.reserve(made.size());
+  VELQ_Environment *environment = newRunEnvironment(setup);
+  for (std::unique_ptr<VELQ_Value> &value : made) arguments.push_back(value.release());
 
-  // The program takes the environment and the argument values.
   setRunningProgram(program);
-  int outcome = program->run(newRunEnvironment(setup), arguments.size(), arguments.data(), nullptr,
-                             globalsOut, nullptr);
+  int outcome =
+      program->run(environment, arguments.size(), arguments.data(), nullptr, globalsOut, nullptr);
   setRunningProgram(nullptr);
   return outcome;
 }

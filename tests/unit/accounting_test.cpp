@@ -45,18 +45,29 @@ struct Budget {
   VELQ_MemoryBudget *saved;
 };
 
-// What an object of size bytes is counted as: its pool's size, or the system's block.
-long long objectCost(size_t size, void *block) {
-  return poolsOn ? (long long)((size + 7) / 8 * 8) : (long long)malloc_usable_size(block);
+// What a block of the system takes: its usable size and the allocator's size word.
+long long systemCost(void *block) { return (long long)malloc_usable_size(block) + 8; }
+
+// What an object of size bytes is counted as: the system's chunk for its pool's size
+// (the pool's size and a size word, rounded up to 16 bytes, at least 32), or the
+// system's block.
+long long objectCost(size_t size, long long pooledChunk, void *block) {
+  (void)size;
+  return poolsOn ? pooledChunk : systemCost(block);
 }
 
 TEST(MemoryAccounting, EachAllocationCountsWhatItTakesAndItsReleaseGivesItBack) {
   Budget b(0);
-  for (size_t size : {1, 8, 20, 128}) {  // pooled sizes
+  struct Pooled {
+    size_t size;
+    long long chunk;
+  } pooled[] = {{1, 32}, {8, 32}, {20, 32}, {24, 32}, {25, 48}, {40, 48}, {128, 144}};
+  for (const Pooled &p : pooled) {
+    size_t size = p.size;
     SCOPED_TRACE(size);
     void *block = velqAllocateObject(size);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(b.budget.used, objectCost(size, block));
+    EXPECT_EQ(b.budget.used, objectCost(size, p.chunk, block));
     velqReleaseObject(block, size);
     EXPECT_EQ(b.budget.used, 0);
   }
@@ -64,19 +75,19 @@ TEST(MemoryAccounting, EachAllocationCountsWhatItTakesAndItsReleaseGivesItBack) 
     SCOPED_TRACE(size);
     void *block = velqAllocateObject(size);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(b.budget.used, (long long)malloc_usable_size(block));
+    EXPECT_EQ(b.budget.used, systemCost(block));
     velqReleaseObject(block, size);
     EXPECT_EQ(b.budget.used, 0);
   }
   void *block = velqAllocate(3000);
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(b.budget.used, (long long)malloc_usable_size(block));
+  EXPECT_EQ(b.budget.used, systemCost(block));
   block = velqReallocate(block, 300000);
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(b.budget.used, (long long)malloc_usable_size(block));
+  EXPECT_EQ(b.budget.used, systemCost(block));
   block = velqReallocate(block, 100);
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(b.budget.used, (long long)malloc_usable_size(block));
+  EXPECT_EQ(b.budget.used, systemCost(block));
   velqRelease(block);
   EXPECT_EQ(b.budget.used, 0);
   char *text = velqCopyText("abc", 3);
@@ -85,6 +96,26 @@ TEST(MemoryAccounting, EachAllocationCountsWhatItTakesAndItsReleaseGivesItBack) 
   velqRelease(text);
   EXPECT_EQ(b.budget.used, 0);
   EXPECT_FALSE(velqAllocationFailed());
+}
+
+// Blocks allocated before the budget was set (a host's argument) are not credited to it
+// when released under it: the count never drops below zero, so what they took cannot be
+// spent again on top of the budget.
+TEST(MemoryAccounting, ReleasingBlocksTheBudgetDidNotCountCreditsNothing) {
+  void *foreign = velqAllocate(1 << 20);
+  void *foreignObject = velqAllocateObject(64);
+  ASSERT_NE(foreign, nullptr);
+  ASSERT_NE(foreignObject, nullptr);
+  Budget b(1 << 16);
+  velqRelease(foreign);
+  velqReleaseObject(foreignObject, 64);
+  EXPECT_EQ(b.budget.used, 0);
+  void *most = velqAllocate(60000);
+  ASSERT_NE(most, nullptr);
+  EXPECT_EQ(velqAllocate(8000), nullptr);
+  EXPECT_EQ(velqAllocationFailure(), VELQ_BUDGET_REFUSED);
+  velqRelease(most);
+  EXPECT_EQ(b.budget.used, 0);
 }
 
 TEST(MemoryAccounting, AnAllocationPastTheLimitIsRefusedAndCountsNothing) {

@@ -3,6 +3,7 @@
 #include "runtime/memory.h"
 
 #include <malloc.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,8 +31,10 @@ struct ThreadMemory {
   VELQ_AllocationFailure failure;  // the note of a refused allocation
   FreeBlock *heads[POOL_CLASSES];  // the pools of freed objects, by size
   uint32_t counts[POOL_CLASSES];
-  bool cleanupSet;  // the thread's PoolsCleanup is set up
+  bool cleanupSet;  // the thread's clean-up of its pools is set up
+  void *reserve;    // see velqKeepReserve
 };
+enum : size_t { RESERVE_SIZE = 96 * 1024 };
 __attribute__((tls_model("initial-exec"))) thread_local ThreadMemory threadMemory;
 
 #ifdef VELQ_FAULT_INJECTION
@@ -55,14 +58,41 @@ void stopRun() {
 }
 
 void *refuse(VELQ_AllocationFailure why) {
+  if (why == VELQ_SYSTEM_REFUSED && threadMemory.reserve) {
+    free(threadMemory.reserve);
+    threadMemory.reserve = nullptr;
+  }
   threadMemory.failure = why;
   stopRun();
   return nullptr;
 }
 
+// What a block really takes from the system, which is what a budget counts: its usable
+// size and the allocator's size word in front of it. Counting requested sizes instead
+// let a run of many small values hold about 1.4 times its budget.
+enum : long long { BLOCK_HEADER = sizeof(size_t), SMALLEST_CHUNK = 4 * sizeof(size_t) };
+inline long long blockCost(void *block) {
+  return (long long)malloc_usable_size(block) + BLOCK_HEADER;
+}
+
+// The same for a pooled block of poolClass, which the system gave as malloc(size) for
+// its pool's size: the allocator's chunk, rounded up to its alignment.
+inline long long pooledCost(size_t poolClass) {
+  long long chunk = ((long long)((poolClass + 1) * POOL_GRAIN) + BLOCK_HEADER + 15) & ~15LL;
+  return chunk < SMALLEST_CHUNK ? SMALLEST_CHUNK : chunk;
+}
+
+// Counts a released block out of the budget. A run may release blocks it did not
+// allocate (a host's argument, a global set before it started); they are not credited
+// to it beyond what it holds, so the count never drops below zero and such a release
+// never lets the run hold more than its budget.
+inline void creditRelease(VELQ_MemoryBudget *budget, long long cost) {
+  budget->used = budget->used > cost ? budget->used - cost : 0;
+}
+
 // Counts a new block into the budget; false (the block released) when it goes over.
 bool admit(void *block) {
-  long long size = (long long)malloc_usable_size(block);
+  long long size = blockCost(block);
   if (threadMemory.budget->limit &&
       threadMemory.budget->used + size > (long long)threadMemory.budget->limit) {
     free(block);
@@ -80,21 +110,31 @@ bool fits(double size) {
 
 // ---- The per-thread pools of objects ----
 
-// Gives a thread's kept blocks back to the system when the thread ends. It is set up
-// the first time the thread keeps a block (touching it is what sets it up).
-struct PoolsCleanup {
-  bool active = false;
-  ~PoolsCleanup() {
-    for (size_t i = 0; i < POOL_CLASSES; i++) {
-      while (FreeBlock *block = threadMemory.heads[i]) {
-        threadMemory.heads[i] = block->next;
-        free(block);
-      }
-      threadMemory.counts[i] = 0;
+// Gives a thread's kept blocks (and its reserve) back to the system when the thread
+// ends. The clean-up is a key of the thread library, created when the engine's library
+// is loaded, rather than a thread_local destructor: registering such a destructor
+// allocates, and when that allocation fails (the first free of a thread that has run
+// out of memory) the C library ends the process. Setting a key's value for a thread
+// never allocates (the first keys of a thread live in the thread's own record).
+void releasePools(void *) {
+  for (size_t i = 0; i < POOL_CLASSES; i++) {
+    while (FreeBlock *block = threadMemory.heads[i]) {
+      threadMemory.heads[i] = block->next;
+      free(block);
     }
+    threadMemory.counts[i] = 0;
   }
+  free(threadMemory.reserve);
+  threadMemory.reserve = nullptr;
+  threadMemory.cleanupSet = false;
+}
+
+struct PoolsKey {
+  pthread_key_t key;
+  bool made;
+  PoolsKey() { made = pthread_key_create(&key, releasePools) == 0; }
 };
-thread_local PoolsCleanup poolsCleanup;
+PoolsKey poolsKey;
 
 // Whether objects come from the pools. A block kept in a pool is never freed, so a tool
 // that watches the system allocator cannot see a host use an object (a value, a program's
@@ -144,7 +184,7 @@ __attribute__((noinline)) void *newPooledBlock(size_t poolClass) {
 }
 
 __attribute__((noinline)) void setUpPoolsCleanup() {
-  poolsCleanup.active = true;
+  if (poolsKey.made) pthread_setspecific(poolsKey.key, &threadMemory);
   threadMemory.cleanupSet = true;
 }
 
@@ -178,7 +218,7 @@ __attribute__((noinline)) void releaseUnpooled(void *block) { velqRelease(block)
 // that the path without one stays short.
 __attribute__((noinline)) void *takeCounted(size_t poolClass) {
   if (injectFault()) return refuse(VELQ_SYSTEM_REFUSED);
-  long long rounded = (long long)((poolClass + 1) * POOL_GRAIN);
+  long long rounded = pooledCost(poolClass);
   VELQ_MemoryBudget *budget = threadMemory.budget;
   if (!budget) return takeFromPool(poolClass);
   if (budget->limit && budget->used + rounded > (long long)budget->limit)
@@ -189,7 +229,7 @@ __attribute__((noinline)) void *takeCounted(size_t poolClass) {
 }
 
 __attribute__((noinline)) void giveCounted(void *block, size_t poolClass) {
-  threadMemory.budget->used -= (long long)((poolClass + 1) * POOL_GRAIN);
+  creditRelease(threadMemory.budget, pooledCost(poolClass));
   giveToPool(block, poolClass);
 }
 
@@ -253,19 +293,19 @@ void *velqReallocate(void *block, size_t size) {
     void *grown = realloc(block, size);
     return grown ? grown : refuse(VELQ_SYSTEM_REFUSED);
   }
-  long long before = block ? (long long)malloc_usable_size(block) : 0;
+  long long before = block ? blockCost(block) : 0;
   if (threadMemory.budget->limit && size > (size_t)before &&
       threadMemory.budget->used - before + (long long)size > (long long)threadMemory.budget->limit)
     return refuse(VELQ_BUDGET_REFUSED);
   void *grown = realloc(block, size);
   if (!grown) return refuse(VELQ_SYSTEM_REFUSED);
-  threadMemory.budget->used += (long long)malloc_usable_size(grown) - before;
+  threadMemory.budget->used += blockCost(grown) - before;
   return grown;
 }
 
 void velqRelease(void *block) {
   if (!block) return;
-  if (threadMemory.budget) threadMemory.budget->used -= (long long)malloc_usable_size(block);
+  if (threadMemory.budget) creditRelease(threadMemory.budget, blockCost(block));
   free(block);
 }
 
@@ -285,6 +325,12 @@ char *velqCopyText(const char *text, size_t length) {
 char *velqCopyName(const char *name) {
   if (!name) name = "";
   return velqCopyText(name, strlen(name));
+}
+
+void velqKeepReserve() {
+  if (threadMemory.reserve) return;
+  threadMemory.reserve = malloc(RESERVE_SIZE);
+  if (threadMemory.reserve && !threadMemory.cleanupSet) setUpPoolsCleanup();
 }
 
 VELQ_AllocationFailure velqAllocationFailure() { return threadMemory.failure; }

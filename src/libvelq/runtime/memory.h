@@ -61,6 +61,12 @@ void velqClearAllocationFailure();
 // Notes a failure again (after a nested piece of work cleared the note for itself).
 void velqNoteAllocationFailure(VELQ_AllocationFailure why);
 
+// Memory kept aside, outside any budget, for the report of a run that the system refuses
+// memory: the first refusal gives it back, so that the run's error keeps its line and
+// call frames and the host can still report it. A run keeps it (again) when it starts;
+// a thread's reserve goes back to the system when the thread ends.
+void velqKeepReserve();
+
 // The memory budget of the run in progress in this thread. While one is set, every
 // block this thread allocates counts its size into `used`, every block it releases
 // counts it out again, and an allocation that would bring `used` above `limit` is

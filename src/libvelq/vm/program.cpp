@@ -403,6 +403,7 @@ void VELQ_ProgramInternals::startBudgets(VELQ_Program &program) {
   state.limits.deadline = state.deadline;
   state.limits.hostException = false;
   state.outerLimits = velqSetRunLimits(&state.limits);
+  velqKeepReserve();
 }
 
 void VELQ_ProgramInternals::stopBudgets(VELQ_Program &program) {
