@@ -239,7 +239,8 @@ VELQ_C_EXPORT size_t velq_call_argc(const velq_host_call *call);
 VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_host_call *call, size_t i);
 /* The name the script called the function by. */
 VELQ_C_EXPORT const char *velq_call_name(const velq_host_call *call);
-/* Gives the call's result; the call takes the value. Without it the result is null. */
+/* Gives the call's result; the call takes the value, and drops it when the host function
+ * then returns a failure. Without it the result is null. */
 VELQ_C_EXPORT velq_status velq_call_return(velq_host_call *call, velq_value *result);
 /* Ends the run with error 31 "Host exception", message as its detail; returns the status
  * the host function then returns. */
