@@ -64,7 +64,7 @@ enum {
 enum { VELQ_ERROR_SUBJECT_SIZE = 256 };  // a subject holds at most 255 bytes
 
 // The message of a run-time error code; "Unknown error code" for a code without one.
-const char *VELQ_ErrorMessage(int code);
+VELQ_API const char *VELQ_ErrorMessage(int code);
 
 struct VELQ_Function {
   char name[VELQ_FUNCTION_NAME_SIZE];  // at most 63 bytes and a zero byte
@@ -93,7 +93,7 @@ struct VELQ_ErrorFrame {
 
 struct VELQ_ProgramInternals;
 
-class VELQ_Program {
+class VELQ_API VELQ_Program {
 public:
   VELQ_Program();
   ~VELQ_Program();
