@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "korvat.h"
 #include "velq.h"
 
 static VELQ_Library library;

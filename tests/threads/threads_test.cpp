@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "korvat.h"
 #include "velq.h"
 
 namespace {

@@ -139,7 +139,7 @@ TEST(MemoryAccounting, ValuesTextsAndArraysGiveBackAllTheyTook) {
   long long empty = b.budget.used;
   for (int32_t i = 0; i < 1000; i++) array->set(i, new VELQ_Value(i));
   // Every element: its value and its slot.
-  EXPECT_GE(b.budget.used - empty, 1000 * (long long)(sizeof(VELQ_Value) + sizeof(ArrayElement)));
+  EXPECT_GE(b.budget.used - empty, 1000 * (long long)(sizeof(VELQ_Value) + sizeof(VELQ_ArrayElement)));
   VELQ_Array *copy = new VELQ_Array(array);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->getSize(), 1000);
@@ -155,7 +155,7 @@ TEST(ArrayCopy, AHostsCopyOutsideARunGetsEveryElement) {
   for (int32_t i = 0; i < count; i++) source.set(i, new VELQ_Value(i));
   VELQ_Array copy(&source);
   ASSERT_EQ(copy.getSize(), count);
-  const ArrayElement *last = copy.getElement(count - 1);
+  const VELQ_ArrayElement *last = copy.getElement(count - 1);
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last->index, count - 1);
   ASSERT_NE(last->value, nullptr);
@@ -234,7 +234,7 @@ TEST(ScriptBudgets, EachKindOfDataNeedsTheMemoryItTakes) {
   } cases[] = {
       {"texts too large for the pools", "a[i] = left(\"x\", 4096);", 4097, 4400},
       {"short texts", "a[i] = \"t\" . i;", 24, 200},
-      {"numbers in an array's slots", "a[i] = i;", (long long)sizeof(ArrayElement), 120},
+      {"numbers in an array's slots", "a[i] = i;", (long long)sizeof(VELQ_ArrayElement), 120},
       {"copies of an array", "a[i] = i; c = a;", 24, 400},
       {"texts made and dropped", "t = left(\"x\", 4096) . i;", 0, 1},
       {"short texts made and dropped", "t = \"t\" . i; u = t . t;", 0, 1},

@@ -105,7 +105,7 @@ TEST(Array, RandomStoresMatchASortedMap) {
   EXPECT_LT(velq_test::allocatedOf(array) - array.getSize(), 32);
   int32_t position = 0;
   for (const auto &entry : model) {
-    const ArrayElement *slot = array.getElement(position++);
+    const VELQ_ArrayElement *slot = array.getElement(position++);
     EXPECT_EQ(slot->index, entry.first);
     EXPECT_EQ(slot->value->getValueAsInt64(), entry.second);
     EXPECT_EQ(array.get(entry.first), slot->value);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "korvat.h"
 #include "velq.h"
 
 namespace {

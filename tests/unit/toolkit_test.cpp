@@ -35,7 +35,7 @@ string describeArray(VELQ_Value *value) {
   if (!a) return "<not an array>";
   string out;
   for (int32_t i = 0; i < a->getSize(); i++) {
-    const ArrayElement *e = a->getElement(i);
+    const VELQ_ArrayElement *e = a->getElement(i);
     if (!out.empty()) out += " ";
     out += std::to_string(e->index) + "=" + valueText(e->value) + ":" +
            VELQ_TypeName(e->value->getDataType());

@@ -220,7 +220,7 @@ velq_status velq_array_entry(const velq_value *array, size_t position, int32_t *
                              velq_value **value) {
   VELQ_Array *elements = arrayOf(array);
   if (!elements || position >= (size_t)elements->getSize()) return VELQ_STATUS_INVALID;
-  const ArrayElement *entry = elements->getElement((int32_t)position);
+  const VELQ_ArrayElement *entry = elements->getElement((int32_t)position);
   if (!entry) return VELQ_STATUS_INVALID;
   if (value) {
     VELQ_Value *copy = entry->value ? velqCapiCopy(entry->value) : new VELQ_Value();

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "runtime/run_limits.h"
 
 namespace {
@@ -94,18 +96,41 @@ struct PoolsCleanup {
 };
 thread_local PoolsCleanup poolsCleanup;
 
-// Sanitizer builds take every object from the system, so that a use after free is seen.
+// Whether objects come from the pools. A block kept in a pool is never freed, so a tool
+// that watches the system allocator cannot see a host use an object (a value, a program's
+// result) after deleting it. Sanitizer builds therefore take every object from the system
+// and give it straight back; so does any build run with VELQ_NO_POOLS set to anything but
+// "" or "0" (for valgrind, say). The variable is read once, at the first object
+// allocated, so that no block goes into a pool it did not come from.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-const bool poolsOn = false;
+const bool poolsBuiltIn = false;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-const bool poolsOn = false;
+const bool poolsBuiltIn = false;
 #else
-const bool poolsOn = true;
+const bool poolsBuiltIn = true;
 #endif
 #else
-const bool poolsOn = true;
+const bool poolsBuiltIn = true;
 #endif
+
+enum : uint8_t { POOLS_UNDECIDED, POOLS_ON, POOLS_OFF };
+// Threads that decide at once read the same variable and store the same answer.
+std::atomic<uint8_t> poolsState{POOLS_UNDECIDED};
+
+__attribute__((noinline)) bool decidePools() {
+  const char *setting = getenv("VELQ_NO_POOLS");
+  bool on = !(setting && setting[0] && strcmp(setting, "0") != 0);
+  poolsState.store(on ? POOLS_ON : POOLS_OFF, std::memory_order_relaxed);
+  return on;
+}
+
+inline bool poolsOn() {
+  if (!poolsBuiltIn) return false;
+  uint8_t state = poolsState.load(std::memory_order_relaxed);
+  if (__builtin_expect(state == POOLS_ON, 1)) return true;
+  return state == POOLS_UNDECIDED && decidePools();
+}
 
 }  // namespace
 
@@ -178,7 +203,7 @@ const bool faultsInjected = false;
 
 void *velqAllocateObject(size_t size) {
   size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
-  if (!poolsOn || poolClass >= POOL_CLASSES) return allocateUnpooled(size);
+  if (poolClass >= POOL_CLASSES || !poolsOn()) return allocateUnpooled(size);
   if (__builtin_expect(threadMemory.budget != nullptr || faultsInjected, 0))
     return takeCounted(poolClass);
   return takeFromPool(poolClass);
@@ -187,7 +212,7 @@ void *velqAllocateObject(size_t size) {
 void velqReleaseObject(void *block, size_t size) {
   if (!block) return;
   size_t poolClass = (size + POOL_GRAIN - 1) / POOL_GRAIN - 1;
-  if (!poolsOn || poolClass >= POOL_CLASSES) {
+  if (poolClass >= POOL_CLASSES || !poolsOn()) {
     releaseUnpooled(block);
     return;
   }

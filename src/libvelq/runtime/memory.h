@@ -35,7 +35,9 @@ void velqRelease(void *block);
 // records) are made and unmade all the time, so each thread keeps the blocks it freed
 // for its next objects of the same size, up to a bound past which they go back to the
 // system. A block may be freed by another thread than the one that allocated it.
-// velqReleaseObject must be given the size the object was allocated with.
+// velqReleaseObject must be given the size the object was allocated with. Sanitizer
+// builds, and runs with VELQ_NO_POOLS=1 in the environment, keep no blocks: every object
+// goes straight to the system and back, so that a use after free is seen.
 void *velqAllocateObject(size_t size);
 void velqReleaseObject(void *block, size_t size);
 

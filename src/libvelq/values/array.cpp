@@ -17,7 +17,7 @@ enum { ARRAY_GROWTH = 32 };
 
 // The position of the first of the size slots whose index is not below index:
 // the slot holding it, or where it belongs.
-int32_t lowerBound(const ArrayElement *elements, int32_t size, int32_t index) {
+int32_t lowerBound(const VELQ_ArrayElement *elements, int32_t size, int32_t index) {
   int32_t low = 0;
   int32_t high = size;
   while (low < high) {
@@ -48,14 +48,14 @@ VELQ_Array::VELQ_Array(const VELQ_Array *source)
       onCopyPath(false),
       lastFound(0) {
   if (!source || source->size <= 0) return;
-  elements = static_cast<ArrayElement *>(
-      velqAllocate(sizeof(ArrayElement) * (size_t)source->size));
+  elements = static_cast<VELQ_ArrayElement *>(
+      velqAllocate(sizeof(VELQ_ArrayElement) * (size_t)source->size));
   if (!elements) return;
   int32_t copied = 0;
   for (; copied < source->size; copied++) {
     // A large copy asks now and then whether the run in progress may go on.
     if ((copied & 0xFFFF) == 0xFFFF && !velqWorkMayGoOn()) break;
-    const ArrayElement &from = source->elements[copied];
+    const VELQ_ArrayElement &from = source->elements[copied];
     elements[copied].index = from.index;
     elements[copied].value = from.value ? new VELQ_Value(from.value) : nullptr;
   }
@@ -86,7 +86,7 @@ void VELQ_Array::set(int32_t index, VELQ_Value *value) {
 // Scripts mostly walk an array in order, forwards or backwards: the machine tries the
 // element next to the one it found last before it searches.
 VELQ_Value *VELQ_ValueInternals::element(VELQ_Array *array, int32_t index) {
-  const ArrayElement *elements = array->elements;
+  const VELQ_ArrayElement *elements = array->elements;
   int32_t size = array->size;
   for (int32_t near = array->lastFound - 1; near <= array->lastFound + 1; near++) {
     if (near >= 0 && near < size && elements[near].index == index) {
@@ -103,7 +103,7 @@ VELQ_Value *VELQ_ValueInternals::element(VELQ_Array *array, int32_t index) {
 }
 
 bool VELQ_ValueInternals::store(VELQ_Array *array, int32_t index, VELQ_Value *value) {
-  ArrayElement *&elements = array->elements;
+  VELQ_ArrayElement *&elements = array->elements;
   int32_t &size = array->size;
   int32_t position = size;
   if (size > 0 && elements[size - 1].index >= index) {
@@ -119,15 +119,15 @@ bool VELQ_ValueInternals::store(VELQ_Array *array, int32_t index, VELQ_Value *va
     if (array->allocated == INT32_MAX) return false;
     int32_t grown =
         array->allocated > INT32_MAX - ARRAY_GROWTH ? INT32_MAX : array->allocated + ARRAY_GROWTH;
-    ArrayElement *block = static_cast<ArrayElement *>(
-        velqReallocate(elements, sizeof(ArrayElement) * (size_t)grown));
+    VELQ_ArrayElement *block = static_cast<VELQ_ArrayElement *>(
+        velqReallocate(elements, sizeof(VELQ_ArrayElement) * (size_t)grown));
     if (!block) return false;
     elements = block;
     array->allocated = grown;
   }
   if (position < size) {
     memmove(&elements[position + 1], &elements[position],
-            sizeof(ArrayElement) * (size_t)(size - position));
+            sizeof(VELQ_ArrayElement) * (size_t)(size - position));
   }
   elements[position].index = index;
   elements[position].value = value;

@@ -63,7 +63,7 @@ VELQ_Value *velqStoredCopy(const VELQ_Value *source) {
   }
   while (path.count > 0) {
     Level &level = path.levels[path.count - 1];
-    const ArrayElement *element = level.copy->getElement(level.next);
+    const VELQ_ArrayElement *element = level.copy->getElement(level.next);
     if (!element) {
       path.pop();
       continue;

@@ -4,8 +4,10 @@
 
 #include <stdint.h>
 
+#include "velq_export.h"
+
 // First-in, first-out queue of untyped pointers; it owns none of them.
-class Queue {
+class VELQ_API Queue {
 public:
   Queue();
   ~Queue();
@@ -24,17 +26,17 @@ private:
 // Matches the whole text against a pattern where '*' matches any run of bytes
 // (the empty one too) and '?' any one byte; every other byte is literal.
 // caseSensitive 0 compares letters without regard to case. Nonzero on a match.
-int MatchString(const char *pattern, const char *text, int caseSensitive);
+VELQ_API int MatchString(const char *pattern, const char *text, int caseSensitive);
 
 // MatchString that asks keepGoing(context) every million or so steps whether to go on
 // (a null keepGoing never stops it). 1 on a match, 0 without, -1 when it was stopped.
-int MatchStringChecked(const char *pattern, const char *text, int caseSensitive,
-                       int (*keepGoing)(void *), void *context);
+VELQ_API int MatchStringChecked(const char *pattern, const char *text, int caseSensitive,
+                                int (*keepGoing)(void *), void *context);
 
 enum { KOSP_FIELD_UINT32 = 0, KOSP_FIELD_TEXT = 1 };
 
 // A protocol message: a set of fields, each a 32-bit number or a text, by id.
-class KOSPMessage {
+class VELQ_API KOSPMessage {
 public:
   KOSPMessage();
   ~KOSPMessage();

@@ -1,10 +1,12 @@
-// Everything a host needs to embed velq.
+// Everything a host needs to embed velq. It declares only names that begin with VELQ
+// (and the type codes DTYPE_ and opcodes OP_); the support library's classes come with
+// korvat.h, which a host that uses them includes itself.
 #ifndef VELQ_H
 #define VELQ_H
 
-#define VELQ_VERSION "2.0.0"
+#define VELQ_VERSION "3.0.0"
 
-#include "korvat.h"
+#include "velq_export.h"
 #include "velq_value.h"
 #include "velq_array.h"
 #include "velq_object.h"

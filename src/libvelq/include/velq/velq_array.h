@@ -7,14 +7,16 @@
 
 #include <atomic>
 
+#include "velq_export.h"
+
 class VELQ_Value;
 
-struct ArrayElement {
+struct VELQ_ArrayElement {
   int32_t index;
   VELQ_Value *value;
 };
 
-class VELQ_Array {
+class VELQ_API VELQ_Array {
 public:
   VELQ_Array();
   explicit VELQ_Array(const VELQ_Array *source);  // independent copy
@@ -42,7 +44,7 @@ public:
   // ascending index order (null for a position outside that range), so that a host
   // function can walk an array.
   int32_t getSize() const { return size; }
-  const ArrayElement *getElement(int32_t position) const {
+  const VELQ_ArrayElement *getElement(int32_t position) const {
     return position >= 0 && position < size ? &elements[position] : nullptr;
   }
 
@@ -53,7 +55,7 @@ private:
   std::atomic<int32_t> refCount;
   int32_t size;
   int32_t allocated;
-  ArrayElement *elements;
+  VELQ_ArrayElement *elements;
   VELQ_Array *pendingNext;  // chains arrays waiting to be deleted (values/value.cpp)
   bool onCopyPath;          // being copied by velqStoredCopy (values/deep_copy.cpp)
   int32_t lastFound;        // where the machine found an element last (values/array.cpp)

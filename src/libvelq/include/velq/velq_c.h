@@ -16,11 +16,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#if defined(VELQ_BUILDING_LIBRARY)
-#define VELQ_C_EXPORT __attribute__((visibility("default")))
-#else
-#define VELQ_C_EXPORT
-#endif
+#include "velq_export.h"
+
+/* The library is built with hidden visibility; these are among the names it exports. */
+#define VELQ_C_EXPORT VELQ_API
 
 #ifdef __cplusplus
 extern "C" {

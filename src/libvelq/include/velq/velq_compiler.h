@@ -19,19 +19,19 @@ struct VELQ_CompileError {
 // Compiles length bytes of source (zero bytes read as spaces), named sourceName for the
 // error (may be null). Returns a new program that the caller owns, or null with *error
 // (when error is not null) filled.
-VELQ_Program *VELQCompileSource(const char *source, size_t length, const char *sourceName,
-                                VELQ_CompileError *error);
+VELQ_API VELQ_Program *VELQCompileSource(const char *source, size_t length,
+                                         const char *sourceName, VELQ_CompileError *error);
 
 extern "C" {
 
 // Compiles zero-terminated source text. Returns a new program that the caller owns,
 // or null, in which case errorText (when not null, errorTextLen >= 1 bytes) receives
 // "Error in line N: message", cut to fit and always terminated.
-VELQ_Program *VELQCompile(const char *source, char *errorText, int errorTextLen);
+VELQ_API VELQ_Program *VELQCompile(const char *source, char *errorText, int errorTextLen);
 
 // Reads a whole file as a zero-terminated text (zero bytes become spaces), stores its
 // size in *fileSize and returns it; the caller frees it. Null on any failure.
-char *VELQLoadFile(const char *fileName, unsigned long *fileSize);
+VELQ_API char *VELQLoadFile(const char *fileName, unsigned long *fileSize);
 }
 
 #endif

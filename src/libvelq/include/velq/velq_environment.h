@@ -6,6 +6,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "velq_export.h"
+
 class VELQ_Value;
 class VELQ_Program;
 class VELQ_Library;
@@ -33,7 +35,7 @@ struct VELQ_ExtFunction {
   int32_t argCount;  // -1: any number, checked by the handler
 };
 
-class VELQ_Environment {
+class VELQ_API VELQ_Environment {
 public:
   VELQ_Environment();
   virtual ~VELQ_Environment();

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velq_export.h"
+
 class VELQ_Value;
 
 // The instruction set, one row per opcode in opcode order: enumerator, mnemonic (what
@@ -86,7 +88,7 @@ enum VELQ_OpCode {
 // No address: an unresolved jump, a function not found, a stopped run.
 const uint32_t VELQ_NO_ADDRESS = 0xFFFFFFFFu;
 
-class VELQ_Instruction {
+class VELQ_API VELQ_Instruction {
 public:
   VELQ_Instruction(int line, int opCode);
   VELQ_Instruction(int line, int opCode, VELQ_Value *value);           // takes the value

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velq_export.h"
+
 class VELQ_Program;
 class KOSPMessage;
 
@@ -14,7 +16,7 @@ enum : uint32_t {
   VELQ_LIBRARY_FIELD_FIRST = 0x10000000u
 };
 
-class VELQ_Library {
+class VELQ_API VELQ_Library {
 public:
   VELQ_Library();
   ~VELQ_Library();

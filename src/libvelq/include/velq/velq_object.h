@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "velq_export.h"
+
 class VELQ_Value;
 class VELQ_Object;
 
@@ -11,7 +13,7 @@ enum { VELQ_CLASS_NAME_SIZE = 64 };
 
 // Base of every host class. Attribute reads return a new value the caller owns,
 // or null for an unknown attribute; writes return nonzero when the attribute was set.
-class VELQ_Class {
+class VELQ_API VELQ_Class {
 public:
   VELQ_Class();
   virtual ~VELQ_Class();
@@ -34,7 +36,7 @@ protected:
 // them goes, the class's onObjectDelete is called so that the host can free the data.
 // Counting takes a little memory per data pointer: when memory is refused for it, the
 // record is made but not counted, and onObjectDelete is never called for it.
-class VELQ_Object {
+class VELQ_API VELQ_Object {
 public:
   VELQ_Object(VELQ_Class *objectClass, void *data);
   explicit VELQ_Object(const VELQ_Object *source);

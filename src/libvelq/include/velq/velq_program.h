@@ -64,7 +64,7 @@ enum {
 enum { VELQ_ERROR_SUBJECT_SIZE = 256 };  // a subject holds at most 255 bytes
 
 // The message of a run-time error code; "Unknown error code" for a code without one.
-const char *VELQ_ErrorMessage(int code);
+VELQ_API const char *VELQ_ErrorMessage(int code);
 
 struct VELQ_Function {
   char name[VELQ_FUNCTION_NAME_SIZE];  // at most 63 bytes and a zero byte
@@ -93,7 +93,7 @@ struct VELQ_ErrorFrame {
 
 struct VELQ_ProgramInternals;
 
-class VELQ_Program {
+class VELQ_API VELQ_Program {
 public:
   VELQ_Program();
   ~VELQ_Program();
@@ -133,7 +133,9 @@ public:
   // and merges the modules the script uses, for good. The globals are no longer restored
   // after a call: what one call leaves in them the next call sees. Returns 0, or -1 with
   // the error (a module that cannot be merged: 16) and the program not loaded. Loading a
-  // loaded program unloads it first; so does a run.
+  // loaded program unloads it first; so does a run. Calls reuse the code as the machine
+  // translated it for the first call: a change the host makes to an instruction of a
+  // loaded program (through getInstruction) takes effect when it is loaded again.
   int load(VELQ_Environment *environment, VELQ_VariableSystem *constants);
   // Calls the script function of that name as a run calls "main": the arguments are
   // $1, $2, ... (copies: the caller keeps argv), the budgets apply, the result and the

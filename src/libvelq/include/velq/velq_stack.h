@@ -5,9 +5,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velq_export.h"
+
 enum { VELQ_STACK_INITIAL = 128 };
 
-class VELQ_Stack {
+class VELQ_API VELQ_Stack {
 public:
   VELQ_Stack();
   ~VELQ_Stack();

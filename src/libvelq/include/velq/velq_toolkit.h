@@ -11,6 +11,7 @@
 #define VELQ_TOOLKIT_H
 
 #include "velq_environment.h"
+#include "velq_export.h"
 
 // Limits of the toolkit functions. A result beyond a limit, and a width, precision or
 // number of digits beyond the field limit, is refused with error 28 "Memory limit
@@ -31,10 +32,10 @@ struct VELQ_ToolkitFunction {
 enum { VELQ_TOOLKIT_COUNT = 13 };
 
 // The toolkit's functions, in the order they are registered and listed.
-extern const VELQ_ToolkitFunction VELQ_ToolkitFunctions[VELQ_TOOLKIT_COUNT];
+VELQ_API extern const VELQ_ToolkitFunction VELQ_ToolkitFunctions[VELQ_TOOLKIT_COUNT];
 
 // Appends the toolkit's records to the environment's function table, after whatever is
 // there (the built-ins always come first, so a built-in's name can never be taken).
-void VELQRegisterToolkit(VELQ_Environment *environment);
+VELQ_API void VELQRegisterToolkit(VELQ_Environment *environment);
 
 #endif

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velq_export.h"
+
 class VELQ_Object;
 class VELQ_Array;
 
@@ -25,12 +27,12 @@ enum {
 enum { VELQ_TYPE_COUNT = 9 };
 
 // Names of the type codes, indexed by code ("null", "object", "array", ...).
-extern const char *const VELQ_TypeNames[VELQ_TYPE_COUNT];
+VELQ_API extern const char *const VELQ_TypeNames[VELQ_TYPE_COUNT];
 
 // The name of a type code, or "unknown" for a code outside the table.
-const char *VELQ_TypeName(int type);
+VELQ_API const char *VELQ_TypeName(int type);
 
-class VELQ_Value {
+class VELQ_API VELQ_Value {
 public:
   VELQ_Value();
   explicit VELQ_Value(const VELQ_Value *source);

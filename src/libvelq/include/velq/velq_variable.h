@@ -5,9 +5,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "velq_export.h"
 #include "velq_value.h"
 
-class VELQ_Variable {
+class VELQ_API VELQ_Variable {
 public:
   explicit VELQ_Variable(const char *name);
   VELQ_Variable(const char *name, VELQ_Value *value, bool constant);  // takes value
@@ -42,7 +43,7 @@ private:
   VELQ_Value ownValue;
 };
 
-class VELQ_VariableSystem {
+class VELQ_API VELQ_VariableSystem {
 public:
   explicit VELQ_VariableSystem(bool constant = false);
   explicit VELQ_VariableSystem(const VELQ_VariableSystem *source);  // deep copy
