@@ -84,8 +84,8 @@ WORKLOADS = [
     Workload("permute", 300, "Permute: 6 elements, n times", "program", scaling=False),
     Workload("nbody", 250_000, "NBody: 5 bodies, n steps", "program", scaling=False),
     Workload("mandelbrot", 750, "Mandelbrot: n by n points", "program", scaling=False),
-    Workload("storage", 50, "Storage: a tree of 5461 arrays, n times", "program", scaling=False,
-             memory_size=50),
+    Workload("storage", 100, "Storage: a tree of 5461 arrays, n times", "program", scaling=False,
+             memory_size=100),
     Workload("text", 20_000, "appends n lines to one text variable", "text"),
 ]
 
