@@ -193,7 +193,7 @@ void VELQ_ProgramInternals::callLoaded(VELQ_Program &program, const char *functi
   m.stamp++;  // the host may have set globals since the last call
   m.constantCount = program.constants->getCount();
   m.globalCount = program.globals->getCount();
-  bool complete = program.locals != nullptr;
+  bool complete = program.locals != nullptr && keepArguments(program, argc, argv);
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; complete && i <= argc; i++) {
     const char *shared = VELQ_SharedArgumentName((int32_t)i);

@@ -28,7 +28,7 @@ struct VELQ_ToolkitFunction {
   const char *description;  // what it gives, in one line
 };
 
-enum { VELQ_TOOLKIT_COUNT = 13 };
+enum { VELQ_TOOLKIT_COUNT = 35 };
 
 // The toolkit's functions, in the order they are registered and listed.
 extern const VELQ_ToolkitFunction VELQ_ToolkitFunctions[VELQ_TOOLKIT_COUNT];
