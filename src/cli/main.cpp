@@ -28,8 +28,13 @@ int usageError(const std::string &problem) {
 // The toolkit's functions with what each gives, then the names of the built-ins.
 void listFunctions() {
   printf("Toolkit functions (velq adds them to every run unless --no-toolkit is given):\n");
-  for (const VELQ_ToolkitFunction &function : VELQ_ToolkitFunctions)
-    printf("  %-*s%s\n", SYNOPSIS_COLUMN - 2, function.synopsis, function.description);
+  // A synopsis too long for its column puts the description on a line of its own.
+  for (const VELQ_ToolkitFunction &function : VELQ_ToolkitFunctions) {
+    if (strlen(function.synopsis) + 3 > SYNOPSIS_COLUMN)
+      printf("  %s\n%*s%s\n", function.synopsis, SYNOPSIS_COLUMN, "", function.description);
+    else
+      printf("  %-*s%s\n", SYNOPSIS_COLUMN - 2, function.synopsis, function.description);
+  }
   printf("\nBuilt-in functions, in every run:\n ");
   VELQ_Environment builtins;
   size_t column = 1;

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Tests of the velq tool: exit statuses, script sources, options and arguments.
-#   cli_test.sh VELQ VERSION WORK_DIR
+# Tests of the velq tool: exit statuses, script sources, options and arguments, and the
+# command-line examples of SOURCE_DIR/examples run on inputs of their own.
+#   cli_test.sh VELQ VERSION WORK_DIR SOURCE_DIR
 set -uo pipefail
 velq=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 version=$2
 work=$3
+examples=$(cd "$4/examples" && pwd)
 rm -rf "$work" && mkdir -p "$work/fixtures" "$work/elsewhere" || exit 1
 cd "$work/fixtures" || exit 1
 
@@ -220,8 +222,9 @@ check "--no-toolkit" 1 "" "-e:1: Error 11 in line 1: Function not found (Count)$
   --no-toolkit -e 'Count(1)'
 check "--no-toolkit keeps the built-ins" 0 "3$nl" "" --no-toolkit -r -e 'length("abc")'
 functions=$("$velq" --help-functions)
-for name in ReadLine ReadFile ArgCount Count Keys Split Join Replace Floor Ceil Round Sqrt Format \
-  AddrInRange; do
+for name in ReadLine ReadFile ArgCount Arg Args PrintError GetEnv WriteFile AppendFile Count Keys \
+  Split Join Replace Fields SameText Sort Order Map MapSet MapGet MapHas MapAdd MapRemove MapKeys \
+  MapValues Utf8Length Utf8Substr Utf8Upper Utf8Lower Floor Ceil Round Sqrt Format AddrInRange; do
   cases=$((cases + 1))
   if [[ $functions != *"$name"* ]]; then
     failures=$((failures + 1))
@@ -299,6 +302,23 @@ STDIN=$'use nosuch;\n1 + 1\n' check "REPL refuses a module it cannot load" 0 "2$
 STDIN=$'array a;\na[1] = 5;\narray a;\ntypeof(a[1])\n' check "REPL array declared again" 0 "null$nl" "" -i
 STDIN=$'main()\n' check "REPL refuses main" 0 "" "velq: main is*" -i -e 'sub main() { }'
 STDIN=$'sub main() { }\n' check "REPL keeps main its own" 0 "" "velq: main is*" -i
+
+# The command-line examples: a word-frequency report from standard input, and a
+# grep-like search over several files with grep's exit statuses.
+STDIN=$'The cat and the dog\r\nthe CAT\n\n  dog  the \xc3\x89t\xc3\xa9 end\n\xc3\xa9t\xc3\xa9' \
+  check "wordfreq.velq" 0 "      4 the${nl}      2 cat${nl}      2 dog${nl}      2 été${nl}      1 and${nl}      1 end$nl" "" \
+  "$examples/wordfreq.velq"
+check "wordfreq.velq without input" 0 "" "" "$examples/wordfreq.velq"
+printf '%s\n' 'alpha 1' 'beta 2' 'alphabet 3' >letters.txt
+printf '%s\n' 'gamma' 'alpha' >more.txt
+check "search.velq, one file" 0 "alpha 1${nl}alphabet 3$nl" "" "$examples/search.velq" '^alpha' letters.txt
+check "search.velq names the files of several" 0 "letters.txt:beta 2${nl}more.txt:gamma$nl" "" \
+  "$examples/search.velq" 'ta 2|mm' letters.txt more.txt
+check "search.velq, no match" 1 "" "" "$examples/search.velq" zeta letters.txt more.txt
+check "search.velq, a file that cannot be read" 2 "more.txt:alpha$nl" "search: cannot read none.txt" \
+  "$examples/search.velq" alpha none.txt more.txt
+check "search.velq without a file" 2 "" "usage: velq search.velq PATTERN FILE..." \
+  "$examples/search.velq" alpha
 
 # --help and --version.
 check "--version" 0 "velq $version$nl" "" --version
