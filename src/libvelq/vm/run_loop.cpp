@@ -19,6 +19,7 @@
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "runtime/variable_internals.h"
+#include "velq_array.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
@@ -310,6 +311,12 @@ VELQ_FORCE_INLINE void stepInteger(VELQ_Value *value, bool up) {
     V::uint64Of(value) += up ? 1u : UINT64_MAX;
   }
 }
+
+// Room for a value kept aside for a moment, outside the stack.
+struct HeldValue {
+  alignas(VELQ_Value) unsigned char bytes[sizeof(VELQ_Value)];
+  VELQ_Value *get() { return reinterpret_cast<VELQ_Value *>(bytes); }
+};
 
 }  // namespace
 
@@ -676,13 +683,61 @@ do_ARRAY:
   CALL_OUT(doArrayDeclare(p, op->operand.name));
   NEXT();
 
-do_EGET:
+do_EGET: {
+  // An int32 index into an array: the element's copy (or null) takes the array's place.
+  // The copy is made before the array value goes, which may hold the array's last
+  // reference.
+  if (LIKELY(sp - m.stack >= 2)) {
+    VELQ_Value *arrayValue = sp - 2, *index = sp - 1;
+    VELQ_Array *array = arrayValue->getValueAsArray();
+    if (LIKELY(array && V::typeOf(index) == DTYPE_INT32)) {
+      HeldValue element;
+      const VELQ_Value *stored = V::element(array, V::int32Of(index));
+      if (stored) {
+        V::putCopy(element.get(), stored);
+      } else {
+        V::putNull(element.get());  // a missing element reads as null
+      }
+      V::drop(index);
+      V::drop(arrayValue);
+      V::move(arrayValue, element.get());
+      sp--;
+      NEXT();
+    }
+  }
   CALL_OUT(doElementGet(p));
   NEXT();
+}
 
-do_ESET:
+do_ESET: {
+  // A value without anything to copy stored under an int32 index: an element that holds
+  // such a value takes its bytes in place; a new one gets a value of its own. The value
+  // stays as the value of the assignment, in the array's place.
+  if (LIKELY(sp - m.stack >= 3)) {
+    VELQ_Value *arrayValue = sp - 3, *index = sp - 2, *value = sp - 1;
+    VELQ_Array *array = arrayValue->getValueAsArray();
+    if (LIKELY(array && V::typeOf(index) == DTYPE_INT32 && V::isPlain(value))) {
+      VELQ_Value *stored = V::element(array, V::int32Of(index));
+      if (stored && V::isPlain(stored)) {
+        V::move(stored, value);  // a plain value is copied by its bytes
+      } else {
+        VELQ_Value *fresh = new VELQ_Value();
+        if (fresh) V::move(fresh, value);
+        if (UNLIKELY(!fresh || !V::store(array, V::int32Of(index), fresh))) {
+          delete fresh;
+          CALL_OUT(refuseElementSet(p));
+        }
+      }
+      V::drop(index);
+      V::drop(arrayValue);
+      V::move(arrayValue, value);
+      sp -= 2;
+      NEXT();
+    }
+  }
   CALL_OUT(doElementSet(p));
   NEXT();
+}
 
 // ---- Fused handlers (vm/translation.cpp puts them where a sequence of instructions
 // allows) ----
