@@ -100,6 +100,8 @@ VELQ_Value *VELQ_ValueInternals::element(VELQ_Array *array, int32_t index) {
       return elements[near].value;
     }
   }
+  // An index past the last one, as a store that fills an array in order asks about.
+  if (size == 0 || elements[size - 1].index < index) return nullptr;
   int32_t position = lowerBound(elements, size, index);
   if (position < size && elements[position].index == index) {
     array->lastFound = position;
