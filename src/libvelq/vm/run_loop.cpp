@@ -93,16 +93,11 @@ VELQ_FORCE_INLINE bool isRealMix(int type) { return (unsigned)(type - DTYPE_REAL
 
 VELQ_FORCE_INLINE double realOf(const VELQ_Value *value) {
   VELQ_Value *v = const_cast<VELQ_Value *>(value);
-  switch (V::typeOf(value)) {
-    case DTYPE_REAL:
-      return V::realOf(v);
-    case DTYPE_INT32:
-      return V::int32Of(v);
-    case DTYPE_INT64:
-      return (double)(int64_t)V::uint64Of(v);
-    default:
-      return (uint32_t)V::int32Of(v);
-  }
+  int type = V::typeOf(value);
+  if (LIKELY(type == DTYPE_REAL)) return V::realOf(v);
+  if (type == DTYPE_INT32) return V::int32Of(v);
+  if (type == DTYPE_INT64) return (double)(int64_t)V::uint64Of(v);
+  return (uint32_t)V::int32Of(v);
 }
 
 // The result of an integer operator on 64-bit operands of the common type `type` (int64
