@@ -194,6 +194,8 @@ struct VELQ_ProgramInternals {
   static void doArrayDeclare(VELQ_Program &program, const char *name);
   static void doElementGet(VELQ_Program &program);
   static void doElementSet(VELQ_Program &program);
+  // ESET without memory for the element: its three operands go, and error 29 is raised.
+  static void refuseElementSet(VELQ_Program &program);
   static void doAttributeGet(VELQ_Program &program, const char *name);
   static void doAttributeSet(VELQ_Program &program, const char *name);
   // A call by name; when it calls a script function, nextPosition is its address.
