@@ -39,27 +39,54 @@ ROOT = os.path.dirname(BENCH_DIR)
 WORKLOAD_DIR = os.path.join(BENCH_DIR, "workloads")
 
 
+# The groups of workloads, each printed in tables of its own, in this order: the small
+# loops that each stress one part of the interpreter, the classic cross-language benchmark
+# programs, and the text-building workload, whose time goes mostly to copying and to the
+# kernel (see bench/README.md).
+GROUPS = [
+    ("interpreter", "Interpreter workloads"),
+    ("program", "Benchmark programs"),
+    ("text", "Text building"),
+]
+
+
 @dataclass
 class Workload:
     name: str
     size: int          # the n of the table
     what: str
+    group: str = "interpreter"
     compile_only: bool = False
     scaling: bool = True
     fixed_size: bool = False  # --size-factor leaves n as it is
+    memory_size: int = 0      # the n of the peak memory table (0: not in it)
 
 
+# The sizes let every engine run at least 0.3 s of CPU on the project's machines, except
+# where the notes in bench/README.md say why not (text, compile).
 WORKLOADS = [
-    Workload("fib", 27, "recursive calls, fib(n)", scaling=False, fixed_size=True),
+    Workload("fib", 33, "recursive calls, fib(n)", scaling=False, fixed_size=True),
+    Workload("calls", 3_000_000, "calls of 5 and 3 parameters with locals", scaling=False),
     Workload("loop", 10_000_000, "counting loop, integer arithmetic"),
-    Workload("real", 2_000_000, "real arithmetic in a loop"),
-    Workload("string", 300_000, "concatenation, substr, index, upper"),
-    Workload("array", 100_000, "array fill, sum, read back"),
-    Workload("match", 200_000, "like and match with captures"),
-    Workload("switch", 2_000_000, "switch dispatch loop"),
-    Workload("builtin", 2_000_000, "built-in abs called from a loop"),
-    Workload("text", 20_000, "appends n lines to one text variable"),
+    Workload("int64", 8_000_000, "int64 products, sums and hash past 2^31", scaling=False),
+    Workload("real", 7_000_000, "real arithmetic in a loop"),
+    Workload("string", 500_000, "concatenation, substr, index, upper"),
+    Workload("array", 3_000_000, "array fill, sum, read back", memory_size=3_000_000),
+    Workload("match", 300_000, "like and match with captures"),
+    Workload("switch", 8_000_000, "switch dispatch loop"),
+    Workload("builtin", 3_000_000, "built-in abs called from a loop"),
     Workload("compile", 2_000, "compile n generated functions", compile_only=True),
+    Workload("towers", 150, "Towers: 13 disks on linked piles, n times", "program", scaling=False),
+    Workload("queens", 350, "Queens: 8 queens ten times, n times", "program", scaling=False),
+    Workload("sieve", 700, "Sieve: 5000 flags, n times", "program", scaling=False),
+    Workload("bounce", 350, "Bounce: 100 balls 50 steps, n times", "program", scaling=False),
+    Workload("list", 600, "List: tail over linked lists, n times", "program", scaling=False),
+    Workload("permute", 300, "Permute: 6 elements, n times", "program", scaling=False),
+    Workload("nbody", 250_000, "NBody: 5 bodies, n steps", "program", scaling=False),
+    Workload("mandelbrot", 750, "Mandelbrot: n by n points", "program", scaling=False),
+    Workload("storage", 100, "Storage: a tree of 5461 arrays, n times", "program", scaling=False,
+             memory_size=100),
+    Workload("text", 20_000, "appends n lines to one text variable", "text"),
 ]
 
 
@@ -375,6 +402,7 @@ def parse_options():
                         help="multiply every workload's n by this (quick runs)")
     parser.add_argument("--only", default="", help="comma-separated workload names")
     parser.add_argument("--no-scaling", action="store_true", help="skip the scaling check")
+    parser.add_argument("--no-memory", action="store_true", help="skip the peak memory table")
     parser.add_argument("--no-timing", action="store_true",
                         help="skip the timed tables and the scaling check (with --callgrind: "
                              "only the instruction counts)")
@@ -430,9 +458,24 @@ def report_failures(workload, results, engines):
                                                      results[engine.name].output), file=sys.stderr)
 
 
+def geometric_mean(values):
+    """The geometric mean of the positive values, or None when there are none."""
+    values = [v for v in values if v is not None and v > 0]
+    if not values:
+        return None
+    return math.exp(sum(math.log(v) for v in values) / len(values))
+
+
+def grouped(workloads):
+    """The workloads by group, in the order of GROUPS: (title, workloads) per group that
+    has any."""
+    return [(title, [w for w in workloads if w.group == group]) for group, title in GROUPS
+            if any(w.group == group for w in workloads)]
+
+
 def time_workloads(bench, workloads, options, out):
-    """Times every workload on every engine and prints the tables of times, ratios and
-    memory; returns each workload's n and results for the scaling check."""
+    """Times every workload on every engine and prints, per group, the table of times and
+    the table of ratios; returns each workload's n and results for the scaling check."""
     engines = bench.engines
     summary = {}
     for workload in workloads:
@@ -440,8 +483,17 @@ def time_workloads(bench, workloads, options, out):
         results = bench.measure_workload(workload, n, options.reps)
         summary[workload.name] = (n, results)
         report_failures(workload, results, engines)
+    for title, members in grouped(workloads):
+        print_time_tables(title, members, summary, engines, out)
+    out.flush()
+    return summary
 
-    out.write("Median wall seconds (s) and CPU seconds, user + system (cpu), per engine:\n")
+
+def print_time_tables(title, workloads, summary, engines, out):
+    """The table of median times of one group of workloads, then the ratios of velq's
+    medians to each other engine's, with their geometric mean over the group."""
+    out.write("%s: median wall seconds (s) and CPU seconds, user + system (cpu), per engine:\n"
+              % title)
     header = ["workload", "n"]
     for engine in engines:
         header += [engine.label + " s", engine.label + " cpu"]
@@ -458,49 +510,111 @@ def time_workloads(bench, workloads, options, out):
     # velq against every other engine; the CPU ratios are disturbed less by other work
     # on the machine.
     velq, others = engines[0], engines[1:]
-    out.write("\nRatios of the medians, velq to each engine (velq/X wall, cpu v/X CPU), "
-              "and peak memory in MB:\n")
-    header = (["workload"] + ["velq/" + e.label for e in others] + ["cpu v/" + e.label for e in others]
-              + [e.label + " MB" for e in engines])
-    rows = []
+    out.write("\n%s: ratios of the medians, velq to each engine (velq/X wall, cpu v/X CPU):\n"
+              % title)
+    header = ["workload"] + ["velq/" + e.label for e in others] + ["cpu v/" + e.label for e in others]
+    rows, ratios = [], []
     for workload in workloads:
         results = summary[workload.name][1]
         mine = results[velq.name]
-        row = [workload.name]
-        row += [ratio_text(mine.median(), results[e.name].median()) for e in others]
-        row += [ratio_text(mine.median(cpu=True), results[e.name].median(cpu=True)) for e in others]
-        row += [memory_text(results[e.name]) for e in engines]
-        rows.append(row)
+        wall = [ratio_value(mine.median(), results[e.name].median()) for e in others]
+        cpu = [ratio_value(mine.median(cpu=True), results[e.name].median(cpu=True)) for e in others]
+        ratios.append(wall + cpu)
+        rows.append([workload.name] + [ratio_text(v, 1) for v in wall + cpu])
+    if len(workloads) > 1:
+        rows.append(["geometric mean"] + [ratio_text(geometric_mean(column), 1)
+                                          for column in zip(*ratios)])
     print_table(rows, header, out)
     for workload in workloads:
-        out.write("  %-8s %s\n" % (workload.name, workload.what))
+        out.write("  %-10s %s\n" % (workload.name, workload.what))
+    out.write("\n")
+
+
+def ratio_value(a, b):
+    return None if a is None or b is None or b <= 0 else a / b
+
+
+def memory_workloads(bench, workloads, options, out):
+    """Measures the peak memory of the workloads that have a memory size, once at that
+    size and once at size 0 (the engine's floor: start-up and the script), and prints
+    both with the difference, which is the memory the workload's data takes."""
+    workloads = [w for w in workloads if w.memory_size]
+    if not workloads:
+        return
+    engines = bench.engines
+    velq, others = engines[0], engines[1:]
+    rows = []
+    for workload in workloads:
+        floor = bench.measure_workload(workload, 0, 1)
+        peak = bench.measure_workload(workload, workload.memory_size, 1)
+        report_failures(workload, peak, engines)
+        above = {}
+        row = [workload.name, workload.memory_size]
+        for engine in engines:
+            low, high = floor[engine.name], peak[engine.name]
+            ok = not low.failure and not high.failure and low.peak_kb and high.peak_kb
+            above[engine.name] = (high.peak_kb - low.peak_kb) / 1024.0 if ok else None
+            row += [memory_text(low), memory_text(high),
+                    "-" if above[engine.name] is None else "%.1f" % above[engine.name]]
+        row += [ratio_text(above[velq.name], above[e.name]) for e in others]
+        rows.append(row + [agreement(peak, engines)])
+    out.write("Peak memory in MB (the maximum resident set), one run per engine at size 0 (floor)\n"
+              "and at the size n given here (peak); above = peak - floor, the workload's own data:\n")
+    header = ["workload", "n"]
+    for engine in engines:
+        header += [engine.label + " floor", engine.label + " peak", engine.label + " above"]
+    header += ["above v/" + e.label for e in others] + ["result"]
+    print_table(rows, header, out)
+    out.write("\n")
     out.flush()
-    return summary
+
+
+def net_counts(at_n, at_zero, engines):
+    """The instructions of the runs at n less those of the runs at size 0 (start-up,
+    compiling the script, and for a compile workload the tool's own set-up), per engine,
+    as Counts that keep the outputs at n; a failure of either run is the engine's
+    failure."""
+    net = {}
+    for engine in engines:
+        full, start = at_n[engine.name], at_zero[engine.name]
+        count = Count(output=full.output, failure=full.failure)
+        if not count.failure and start.failure:
+            count.failure = "at size 0: " + start.failure
+        if not count.failure:
+            count.instructions = full.instructions - start.instructions
+        net[engine.name] = count
+    return net
 
 
 def count_workloads(bench, workloads, options, out):
-    """Counts every workload's instructions on every engine under callgrind and prints
-    the table of totals, with the ratio of velq to each other engine."""
+    """Counts every workload's instructions on every engine under callgrind, at n and at
+    size 0, and prints the table of the differences, with the ratio of velq's to each
+    other engine's, and the counts at size 0 (start-up)."""
     engines = bench.engines
     velq, others = engines[0], engines[1:]
-    out.write("\nInstructions executed (callgrind's total Ir), one run per engine at %g of each n;\n"
-              "velq's repeat exactly (Lua's and Python's within a fraction of a percent, their\n"
-              "hashing being seeded at random), so a ratio velq/base away from 1.000 is the change's own:\n"
+    out.write("Instructions executed (callgrind's total Ir) at %g of each n less those at size 0\n"
+              "(start-up, shown as X start), one run per engine and size; velq's repeat exactly\n"
+              "(Lua's and Python's within a fraction of a percent, their hashing being seeded at\n"
+              "random), so a ratio velq/base away from 1.000 is the change's own:\n"
               % options.callgrind_size_factor)
     out.flush()
     rows = []
     for workload in workloads:
         n = scaled_size(workload, options.callgrind_size_factor)
-        counts = bench.count_workload(workload, n)
+        at_n = bench.count_workload(workload, n)
+        at_zero = bench.count_workload(workload, 0)
+        counts = net_counts(at_n, at_zero, engines)
         report_failures(workload, counts, engines)
         mine = counts[velq.name].instructions
         row = [workload.name, n] + [count_text(counts[e.name].instructions) for e in engines]
         # The base ratio judges a change, so it gets a digit more.
         row += [ratio_text(mine, counts[e.name].instructions, 3 if e.name == "velq-base" else 2)
                 for e in others]
+        row += [count_text(at_zero[e.name].instructions) for e in engines]
         rows.append(row + [agreement(counts, engines)])
     header = (["workload", "n"] + [e.label + " Ir" for e in engines]
-              + ["velq/" + e.label for e in others] + ["result"])
+              + ["velq/" + e.label for e in others] + [e.label + " start" for e in engines]
+              + ["result"])
     print_table(rows, header, out)
     out.flush()
 
@@ -524,6 +638,8 @@ def main():
     try:
         if not options.no_timing:
             summary = time_workloads(bench, workloads, options, out)
+            if not options.no_memory:
+                memory_workloads(bench, workloads, options, out)
             if not options.no_scaling:
                 scaling(bench, [w for w in workloads if w.scaling], summary, options, out)
         if options.callgrind:
@@ -541,7 +657,7 @@ def scaling(bench, workloads, summary, options, out):
     that work disturbs less than wall time. The exponent log2(t(4n)/t(n))/2 is 1 for a
     cost linear in n and 2 for a quadratic one; start-up time pulls it below 1 for short
     runs."""
-    out.write("\nScaling: fastest of %d runs at n, 2n, 4n; wall times, then the growth of CPU time;\n"
+    out.write("Scaling: fastest of %d runs at n, 2n, 4n; wall times, then the growth of CPU time;\n"
               "exponent = log2(cpu(4n)/cpu(n))/2 (1 linear, 2 quadratic)\n" % options.scale_reps)
     rows = []
     for workload in workloads:
@@ -571,6 +687,7 @@ def scaling(bench, workloads, summary, options, out):
               "exponent", "MB n/4n", ""]
     rows = [r + [""] * (len(header) - len(r)) for r in rows]
     print_table(rows, header, out)
+    out.write("\n")
 
 
 if __name__ == "__main__":

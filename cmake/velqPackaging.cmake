@@ -51,9 +51,19 @@ string(REPLACE "\n" "\n " VELQ_LICENSE_TEXT "${VELQ_LICENSE_TEXT}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The manual page carries the version of velq.h.
+# The user's guides beside it: the language and the tool.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/language.md ${PROJECT_SOURCE_DIR}/docs/cli.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The manual page carries the version of velq.h, and is installed compressed, as man
+# finds it and as Debian's policy asks (gzip -9n: the same bytes from every build).
 configure_file(${PROJECT_SOURCE_DIR}/docs/velq.1.in ${CMAKE_CURRENT_BINARY_DIR}/velq.1 @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velq.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+find_program(VELQ_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/velq.1.gz
+  COMMAND ${VELQ_GZIP} -9nc ${CMAKE_CURRENT_BINARY_DIR}/velq.1 > ${CMAKE_CURRENT_BINARY_DIR}/velq.1.gz
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/velq.1 VERBATIM)
+add_custom_target(velq_man ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/velq.1.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velq.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Editor files: the TextMate grammar with its extension manifest, to be copied or linked
 # into an editor's extension folder, and the vim files in the folder that Debian's vim

@@ -36,13 +36,15 @@ static void destroy(void *object, void *userdata) {
 /* account(owner, balance): a new ACCOUNT object. */
 static velq_status account(velq_host_call *call, void *engine) {
   const char *owner;
+  int64_t balance;
+  velq_status status = velq_call_args(call, "sI", &owner, &balance);
+  if (status != VELQ_OK) return status;
   struct account *account = calloc(1, sizeof *account);
   if (!account) return VELQ_STATUS_NO_MEMORY;
-  if (velq_value_get_text(velq_call_arg(call, 0), &owner, NULL) == VELQ_OK)
-    snprintf(account->owner, sizeof account->owner, "%s", owner);
-  velq_value_get_int(velq_call_arg(call, 1), &account->balance);
+  snprintf(account->owner, sizeof account->owner, "%s", owner);
+  account->balance = balance;
   velq_value *object;
-  velq_status status = velq_value_object(engine, "ACCOUNT", account, &object);
+  status = velq_value_object(engine, "ACCOUNT", account, &object);
   if (status != VELQ_OK) {
     free(account);
     return status;
@@ -52,21 +54,18 @@ static velq_status account(velq_host_call *call, void *engine) {
 
 int main(void) {
   velq_engine *engine;
-  velq_script *script = NULL;
   velq_instance *instance = NULL;
   velq_error *error = NULL;
   velq_engine_new(&engine);
   velq_engine_add_class(engine, "ACCOUNT", get_attribute, set_attribute, destroy, NULL);
   velq_engine_add_function(engine, "account", 2, account, engine);
 
-  velq_status status = velq_compile_file(engine, "host_class.velq", &script, &error);
-  if (status == VELQ_OK) status = velq_load(script, &instance, &error);
+  velq_status status = velq_load_file(engine, "host_class.velq", &instance, &error);
   if (status == VELQ_OK) status = velq_run(instance, 0, NULL, NULL, &error);
   if (status != VELQ_OK) printf("%s\n", velq_error_message(error));
 
   velq_error_free(error);
   velq_instance_free(instance);
-  velq_script_free(script);
   velq_engine_free(engine);
   return 0;
 }

@@ -24,11 +24,9 @@ int main(int argc, char **argv) {
 
   int failures = 0;
   for (int i = 1; i < argc; i++) {
-    velq_script *script = NULL;
     velq_instance *instance = NULL;
     velq_error *error = NULL;
-    velq_status status = velq_compile_file(engine, argv[i], &script, &error);
-    if (status == VELQ_OK) status = velq_load(script, &instance, &error);
+    velq_status status = velq_load_file(engine, argv[i], &instance, &error);
     if (status == VELQ_OK) {
       velq_set_time_limit(instance, 2000);       /* milliseconds */
       velq_set_step_limit(instance, 1000000);    /* instructions */
@@ -43,7 +41,6 @@ int main(int argc, char **argv) {
     }
     velq_error_free(error);
     velq_instance_free(instance);
-    velq_script_free(script);
   }
   velq_engine_free(engine);
   return failures ? 1 : 0;

@@ -31,8 +31,13 @@ int usageError(const std::string &problem) {
 // The toolkit's functions with what each gives, then the names of the built-ins.
 void listFunctions() {
   printf("Toolkit functions (velq adds them to every run unless --no-toolkit is given):\n");
-  for (const VELQ_ToolkitFunction &function : VELQ_ToolkitFunctions)
-    printf("  %-*s%s\n", SYNOPSIS_COLUMN - 2, function.synopsis, function.description);
+  // A synopsis too long for its column puts the description on a line of its own.
+  for (const VELQ_ToolkitFunction &function : VELQ_ToolkitFunctions) {
+    if (strlen(function.synopsis) + 3 > SYNOPSIS_COLUMN)
+      printf("  %s\n%*s%s\n", function.synopsis, SYNOPSIS_COLUMN, "", function.description);
+    else
+      printf("  %-*s%s\n", SYNOPSIS_COLUMN - 2, function.synopsis, function.description);
+  }
   printf("\nBuilt-in functions, in every run:\n ");
   VELQ_Environment builtins;
   size_t column = 1;
@@ -71,7 +76,7 @@ int loadModules(const std::vector<std::string> &files, RunSetup *setup) {
     std::string text;
     if (!loadScriptFile(file, &text)) return VELQ_EXIT_NO_INPUT;
     VELQ_CompileError error;
-    VELQ_Program *module = VELQCompileSource(text.data(), text.size(), file.c_str(), &error);
+    VELQ_Program *module = compileScriptText(text, file, &error);
     if (!module) {
       reportCompileError(file, error, text);
       return VELQ_EXIT_COMPILE_FAILED;
@@ -117,6 +122,16 @@ int loadScript(const VelqOptions &options, std::string *text, std::string *label
   }
 }
 
+// What -c finds beyond the compiler: a script without main, which every run would refuse
+// with error 7, is reported as the run would report it. Returns an exit status.
+int checkProgram(VELQ_Program *program, const std::string &label) {
+  for (uint32_t i = 0; i < program->getFunctionCount(); i++)
+    if (strcmp(program->getFunction(i)->name, "main") == 0) return VELQ_EXIT_OK;
+  fprintf(stderr, "%s: Error %d in line 0: %s\n", label.c_str(), VELQ_ERR_NO_MAIN,
+          VELQ_ErrorMessage(VELQ_ERR_NO_MAIN));
+  return VELQ_EXIT_RUN_FAILED;
+}
+
 int runTool(const VelqOptions &options) {
   VELQ_Library library;
   RunSetup setup;
@@ -134,14 +149,15 @@ int runTool(const VelqOptions &options) {
   status = loadScript(options, &text, &setup.label);
   if (status != VELQ_EXIT_OK) return status;
   VELQ_CompileError error;
-  VELQ_Program *program = VELQCompileSource(text.data(), text.size(), setup.label.c_str(), &error);
+  VELQ_Program *program = compileScriptText(text, setup.label, &error);
   if (!program) {
     reportCompileError(setup.label, error, text);
     return VELQ_EXIT_COMPILE_FAILED;
   }
   std::unique_ptr<VELQ_Program> owned(program);  // also when the tool runs out of memory
-  if (options.action == VelqOptions::CHECK || options.action == VelqOptions::DUMP) {
-    if (options.action == VelqOptions::DUMP) program->dump(stdout);
+  if (options.action == VelqOptions::CHECK) return checkProgram(program, setup.label);
+  if (options.action == VelqOptions::DUMP) {
+    program->dump(stdout);
     return VELQ_EXIT_OK;
   }
 

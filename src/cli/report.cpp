@@ -64,6 +64,22 @@ bool sourceLine(const std::string &source, int line, std::string *text) {
   return true;
 }
 
+// The length of the well-formed UTF-8 sequence of two to four bytes that starts at
+// text[at], or 0 when none starts there.
+size_t utf8SequenceLength(const std::string &text, size_t at) {
+  unsigned char lead = (unsigned char)text[at];
+  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  unsigned char second = (unsigned char)text[at + 1];
+  // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 0;
+  for (size_t i = 2; i < length; i++)
+    if (((unsigned char)text[at + i] & 0xC0) != 0x80) return 0;
+  return length;
+}
+
 }  // namespace
 
 void reportCompileError(const std::string &label, const VELQ_CompileError &error,
@@ -78,11 +94,17 @@ void reportCompileError(const std::string &label, const VELQ_CompileError &error
   line = line.substr(from, SOURCE_LINE_SHOWN);
   caret -= from;
   std::string marks;
-  for (size_t i = 0; i < line.size(); i++) {
+  for (size_t i = 0; i < line.size();) {
     unsigned char c = (unsigned char)line[i];
-    // Bytes that would act on the terminal are shown as '?'.
-    if (c != '\t' && (c < 0x20 || c == 0x7f)) line[i] = '?';
+    size_t length = c < 0x80 ? 1 : utf8SequenceLength(line, i);
+    // Bytes that would act on the terminal, and bytes of no UTF-8 character, are shown
+    // as '?'; a UTF-8 character takes one column.
+    if (length == 0 || (c != '\t' && (c < 0x20 || c == 0x7f))) {
+      line[i] = '?';
+      length = 1;
+    }
     if (i < caret) marks += c == '\t' ? '\t' : ' ';
+    i += length;
   }
   fprintf(stderr, "  %s\n  %s^\n", line.c_str(), marks.c_str());
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-enum { HIGHEST_EXIT_STATUS = 255 };
+enum { EXIT_STATUS_MODULUS = 256 };  // a process's exit status is one byte
 
 // Writes every trace(level, text) of the script to standard error.
 class TracingEnvironment : public VELQ_Environment {
@@ -35,8 +35,7 @@ VELQ_Environment *newRunEnvironment(const RunSetup &setup) {
   return environment;
 }
 
-int runWithBudgets(VELQ_Program *program, const RunSetup &setup,
-                   VELQ_VariableSystem **globalsOut) {
+int runWithBudgets(VELQ_Program *program, const RunSetup &setup, VELQ_VariableSystem **globalsOut) {
   const VelqOptions &options = *setup.options;
   program->setStepLimit(options.maxSteps);
   program->setTimeLimit(options.timeoutMilliseconds);
@@ -63,11 +62,10 @@ int runWithBudgets(VELQ_Program *program, const RunSetup &setup,
 
 int exitStatusOfRun(VELQ_Program *program) {
   VELQ_Value *result = program->getResult();
-  if (!program->endedByExit() || !result || !result->isInteger()) return VELQ_EXIT_OK;
-  if (result->isUnsigned()) {
-    uint64_t status = result->getValueAsUInt64();
-    return status <= HIGHEST_EXIT_STATUS ? (int)status : VELQ_EXIT_OK;
-  }
-  int64_t status = result->getValueAsInt64();
-  return status >= 0 && status <= HIGHEST_EXIT_STATUS ? (int)status : VELQ_EXIT_OK;
+  if (!program->endedByExit() || !result || result->isNull()) return VELQ_EXIT_OK;
+  if (!result->isInteger()) return VELQ_EXIT_RUN_FAILED;
+  // As the shells do: the status is the integer modulo 256, so exit -1 gives 255.
+  if (result->isUnsigned()) return (int)(result->getValueAsUInt64() % EXIT_STATUS_MODULUS);
+  int64_t status = result->getValueAsInt64() % EXIT_STATUS_MODULUS;
+  return (int)(status < 0 ? status + EXIT_STATUS_MODULUS : status);
 }

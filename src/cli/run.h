@@ -29,11 +29,12 @@ VELQ_Environment *newRunEnvironment(const RunSetup &setup);
 
 // Runs the program's main once with the budgets of the options and the script's
 // arguments; Ctrl-C cancels the run. Returns what VELQ_Program::run returns.
-int runWithBudgets(VELQ_Program *program, const RunSetup &setup,
-                   VELQ_VariableSystem **globalsOut);
+int runWithBudgets(VELQ_Program *program, const RunSetup &setup, VELQ_VariableSystem **globalsOut);
 
-// The exit status of a run that succeeded: the value of exit or _exit when it is a
-// whole number from 0 to 255, else VELQ_EXIT_OK.
+// The exit status of a run that succeeded. After exit or _exit: an integer modulo 256
+// (-1 gives 255), null 0, and any other value 1 (VELQ_EXIT_RUN_FAILED), so that a
+// failure a script reports is never taken for success. A run that ends otherwise gives
+// VELQ_EXIT_OK.
 int exitStatusOfRun(VELQ_Program *program);
 
 #endif

@@ -61,3 +61,35 @@ bool loadStandardInput(std::string *text) {
   skipScriptHeader(text);
   return true;
 }
+
+namespace {
+
+// The number of the last line of a text that does not end with a line feed, and that
+// line's length.
+int lastLineOf(const std::string &text, size_t *length) {
+  int line = 1;
+  for (char c : text)
+    if (c == '\n') line++;
+  size_t start = text.rfind('\n');
+  *length = text.size() - (start == std::string::npos ? 0 : start + 1);
+  return line;
+}
+
+}  // namespace
+
+VELQ_Program *compileScriptText(const std::string &text, const std::string &label,
+                                VELQ_CompileError *error) {
+  if (text.empty() || text.back() == '\n')
+    return VELQCompileSource(text.data(), text.size(), label.c_str(), error);
+  std::string ended = text + '\n';
+  VELQ_Program *program = VELQCompileSource(ended.data(), ended.size(), label.c_str(), error);
+  size_t lastLength = 0;
+  int lastLine = lastLineOf(text, &lastLength);
+  if (program || error->line != lastLine + 1) return program;
+  // Only the end of the text lies on the line after the added line feed.
+  error->line = lastLine;
+  error->column = (int)lastLength + 1;
+  snprintf(error->text, sizeof error->text, "Error in line %d: %.*s", lastLine,
+           (int)sizeof error->text - 32, error->message);
+  return nullptr;
+}

@@ -7,7 +7,6 @@
 // script prints. "generate N RESULT" marks a workload whose output is itself a script
 // (the compile benchmark): that script is compiled and run, and its output is compared.
 #include <gtest/gtest.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "velq.h"
+#include "velq_toolkit.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ bool readExpectation(const std::string &name, Expectation *expectation) {
   return !expectation->size.empty() && !expectation->output.empty();
 }
 
-// Compiles source and runs it with the given arguments; returns what it printed.
+// Compiles source and runs it with the given arguments, with the toolkit's functions
+// (Sqrt, Format, ...) as the velq tool gives them to every run; returns what it printed.
 Outcome runScript(const char *source, const std::vector<std::string> &args) {
   Outcome outcome;
   char compileError[VELQ_COMPILE_ERROR_SIZE] = "";
@@ -83,6 +84,7 @@ Outcome runScript(const char *source, const std::vector<std::string> &args) {
   FILE *output = open_memstream(&printed, &printedSize);
   VELQ_Environment *environment = new VELQ_Environment();
   environment->setIO(stdin, output);
+  VELQRegisterToolkit(environment);
   std::vector<VELQ_Value *> argv;
   for (const std::string &arg : args) argv.push_back(new VELQ_Value(arg.c_str()));
   // The program takes the environment and the argument values.
@@ -134,9 +136,13 @@ TEST_P(BenchWorkload, PrintsTheAgreedResultAtASmallSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Workloads, BenchWorkload, ::testing::ValuesIn(workloadNames()),
-                         [](const ::testing::TestParamInfo<std::string> &info) { return info.param; });
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                           return info.param;
+                         });
 
 // The directory must hold the workloads at all, or the tests above would pass vacuously.
-TEST(BenchWorkloads, DirectoryHoldsWorkloads) { EXPECT_FALSE(workloadNames().empty()) << kWorkloadDir; }
+TEST(BenchWorkloads, DirectoryHoldsWorkloads) {
+  EXPECT_FALSE(workloadNames().empty()) << kWorkloadDir;
+}
 
 }  // namespace

@@ -65,21 +65,23 @@ class CountInstructions(unittest.TestCase):
 
 
 class InstructionTable(unittest.TestCase):
-    """The table of counts divides velq's count by each other engine's."""
+    """The table of counts gives each engine's count at n less its count at size 0, and
+    divides velq's by each other engine's."""
 
     ENGINES = [harness.Engine("velq", "velq", ".velq", "velq"),
                harness.Engine("velq-base", "base", ".velq", "velq-old"),
                harness.Engine("lua", "lua", ".lua", "lua5.4")]
 
     class FakeBench:
-        """Gives each workload's counts from a table instead of running callgrind."""
+        """Gives each workload's counts per size from a table instead of running
+        callgrind."""
 
         def __init__(self, engines, counts):
             self.engines = engines
             self.counts = counts
 
         def count_workload(self, workload, n):
-            return self.counts[workload.name]
+            return self.counts[workload.name][n]
 
     def table(self, counts):
         options = type("Options", (), {"callgrind_size_factor": 0.1})()
@@ -94,23 +96,71 @@ class InstructionTable(unittest.TestCase):
         header = lines.index(next(line for line in lines if line.startswith("workload")))
         return {line.split()[0]: line.split() for line in lines[header + 2:] if line.strip()}
 
-    def test_ratios_are_velq_over_each_engine(self):
-        count = lambda ir: harness.Count(instructions=ir, output="7")
-        rows = self.table({"loop": {"velq": count(950), "velq-base": count(1000), "lua": count(500)}})
-        # workload, n, the three counts, velq/base, velq/lua, result
-        self.assertEqual(rows["loop"], ["loop", "100", "950", "1,000", "500", "0.950", "1.90", "ok"])
+    @staticmethod
+    def count(ir, output="7"):
+        return harness.Count(instructions=ir, output=output)
+
+    def start_up(self, velq=50, base=60, lua=20):
+        return {"velq": self.count(velq, "0"), "velq-base": self.count(base, "0"),
+                "lua": self.count(lua, "0")}
+
+    def test_start_up_is_subtracted_before_the_ratios(self):
+        rows = self.table({"loop": {
+            100: {"velq": self.count(1000), "velq-base": self.count(1060), "lua": self.count(520)},
+            0: self.start_up()}})
+        # workload, n, the three net counts, velq/base, velq/lua, the three start-up counts,
+        # result; the output compared is the one at n.
+        self.assertEqual(rows["loop"], ["loop", "100", "950", "1,000", "500", "0.950", "1.90",
+                                        "50", "60", "20", "ok"])
 
     def test_failed_engine_leaves_its_cells_empty(self):
-        rows = self.table({"text": {"velq": harness.Count(instructions=10, output="7"),
-                                    "velq-base": harness.Count(failure="exit 1 under callgrind"),
-                                    "lua": harness.Count(instructions=5, output="7")}})
-        self.assertEqual(rows["text"], ["text", "100", "10", "-", "5", "-", "2.00", "FAIL", "velq-base"])
+        rows = self.table({"text": {
+            100: {"velq": self.count(60), "velq-base": harness.Count(failure="exit 1 under callgrind"),
+                  "lua": self.count(25)},
+            0: self.start_up()}})
+        self.assertEqual(rows["text"], ["text", "100", "10", "-", "5", "-", "2.00",
+                                        "50", "60", "20", "FAIL", "velq-base"])
+
+    def test_failed_start_up_run_fails_the_engine(self):
+        start = self.start_up()
+        start["lua"] = harness.Count(failure="exit 1 under callgrind")
+        rows = self.table({"fib": {
+            100: {"velq": self.count(60), "velq-base": self.count(60), "lua": self.count(25)},
+            0: start}})
+        self.assertEqual(rows["fib"][2:7], ["10", "0", "-", "-", "-"])
+        self.assertEqual(rows["fib"][-2:], ["FAIL", "lua"])
 
     def test_different_outputs_are_a_mismatch(self):
-        rows = self.table({"fib": {"velq": harness.Count(instructions=10, output="7"),
-                                   "velq-base": harness.Count(instructions=10, output="7"),
-                                   "lua": harness.Count(instructions=5, output="8")}})
+        rows = self.table({"fib": {
+            100: {"velq": self.count(60), "velq-base": self.count(70), "lua": self.count(25, "8")},
+            0: self.start_up()}})
         self.assertEqual(rows["fib"][-1], "MISMATCH")
+
+
+class GroupedTables(unittest.TestCase):
+    """The timed tables come per group, each with the geometric mean of its ratios."""
+
+    def test_geometric_mean_skips_missing_ratios(self):
+        self.assertAlmostEqual(harness.geometric_mean([2.0, 8.0, None]), 4.0)
+        self.assertIsNone(harness.geometric_mean([None]))
+
+    def test_groups_keep_their_order_and_leave_out_empty_ones(self):
+        workloads = [harness.Workload("towers", 1, "", "program"),
+                     harness.Workload("loop", 1, ""),
+                     harness.Workload("sieve", 1, "", "program")]
+        self.assertEqual([(title, [w.name for w in members])
+                          for title, members in harness.grouped(workloads)],
+                         [("Interpreter workloads", ["loop"]),
+                          ("Benchmark programs", ["towers", "sieve"])])
+
+    def test_every_workload_has_a_known_group_and_its_three_scripts(self):
+        groups = {group for group, _ in harness.GROUPS}
+        for workload in harness.WORKLOADS:
+            with self.subTest(workload.name):
+                self.assertIn(workload.group, groups)
+                for extension in (".velq", ".lua", ".py"):
+                    self.assertTrue(os.path.exists(os.path.join(
+                        harness.WORKLOAD_DIR, workload.name + extension)))
 
 
 if __name__ == "__main__":

@@ -786,6 +786,375 @@ static void test_modules(void) {
   rmdir(directory);
 }
 
+/* ---- Loading a file in one step, formats, readers with a fallback -------------------- */
+
+static void write_file(const char *path, const char *text) {
+  FILE *file = fopen(path, "w");
+  if (!file) return;
+  fputs(text, file);
+  fclose(file);
+}
+
+static void test_load_file(void) {
+  char directory[] = "/tmp/velq_capi_XXXXXX";
+  if (!mkdtemp(directory)) return;
+  velq_engine *engine = NULL;
+  velq_engine_new(&engine);
+  velq_engine_set_module_files(engine, 0);
+  /* Each failure of either step comes back with its error; a load that fails leaves no
+   * instance behind. */
+  static const struct {
+    const char *name;
+    const char *text; /* NULL: no such file */
+    velq_status status;
+    int line;
+  } cases[] = {
+      {"good.velq", "sub main() { return 6 * 7; }\n", VELQ_OK, 0},
+      {"missing.velq", NULL, VELQ_STATUS_FILE_ERROR, 0},
+      {"broken.velq", "sub main() {\n  return 1 +;\n}\n", VELQ_STATUS_COMPILE_ERROR, 2},
+      {"modular.velq", "use helper;\nsub main() { }\n", 16, 0},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+    char path[128];
+    snprintf(path, sizeof path, "%s/%s", directory, cases[i].name);
+    if (cases[i].text) write_file(path, cases[i].text);
+    velq_instance *instance = (velq_instance *)&instance; /* must be set */
+    velq_error *error = (velq_error *)&error;
+    CHECK(velq_load_file(engine, path, &instance, &error) == cases[i].status);
+    if (cases[i].status == VELQ_OK) {
+      CHECK(error == NULL && instance != NULL);
+      velq_value *result = NULL;
+      CHECK(velq_run(instance, 0, NULL, &result, NULL) == VELQ_OK);
+      CHECK(velq_as_int(result, 0) == 42);
+      velq_value_free(result);
+    } else {
+      CHECK(instance == NULL);
+      CHECK(velq_error_code(error) == cases[i].status);
+      CHECK_TEXT(velq_error_source(error), path);
+      CHECK(velq_error_line(error) == cases[i].line);
+    }
+    velq_error_free(error);
+    velq_instance_free(instance);
+    unlink(path);
+  }
+  velq_engine_free(engine);
+  rmdir(directory);
+}
+
+/* Every letter that makes a value, through velq_array_setf, whose elements are easy to
+ * read back; velq_callf and velq_call_returnf make their values the same way. */
+static void test_array_setf(void) {
+  velq_value *array = NULL, *element = NULL;
+  velq_array_new(&array);
+  velq_value *held = text_value("held");
+  CHECK(velq_array_setf(array, -1, "iIdstvn", -5, (int64_t)1 << 40, 2.5, "text", "a\0bc", (size_t)3,
+                        held) == VELQ_OK);
+  velq_value_free(held); /* the array has a copy */
+  static const struct {
+    int type;
+    const char *text;
+    size_t length;
+  } expected[] = {
+      {VELQ_TYPE_INT32, "-5", 2},       {VELQ_TYPE_INT64, "1099511627776", 13},
+      {VELQ_TYPE_REAL, "2.500000", 8},  {VELQ_TYPE_STRING, "text", 4},
+      {VELQ_TYPE_STRING, "a", 3},       {VELQ_TYPE_STRING, "held", 4},
+      {VELQ_TYPE_NULL, "(no text)", 0},
+  };
+  size_t size = 0;
+  CHECK(velq_array_size(array, &size) == VELQ_OK && size == 7);
+  for (int32_t i = 0; i < 7; i++) {
+    CHECK(velq_array_get(array, i - 1, &element) == VELQ_OK);
+    const char *text = NULL;
+    size_t length = 0;
+    velq_value_get_text(element, &text, &length);
+    CHECK(velq_value_type(element) == expected[i].type);
+    CHECK_TEXT(text_of(element), expected[i].text);
+    CHECK(length == expected[i].length);
+    velq_value_free(element);
+  }
+
+  /* A bad letter is refused before any C argument is read: these pass none. A NULL text
+   * or value, an index past the last, or no array store nothing. */
+  static const char *const bad_formats[] = {"x", "iq", "i%", "n n", "I*"};
+  for (size_t i = 0; i < sizeof bad_formats / sizeof bad_formats[0]; i++)
+    CHECK(velq_array_setf(array, 0, bad_formats[i]) == VELQ_STATUS_INVALID);
+  CHECK(velq_array_setf(array, 100, NULL) == VELQ_STATUS_INVALID);
+  CHECK(velq_array_setf(array, 100, "is", 1, (const char *)NULL) == VELQ_STATUS_INVALID);
+  CHECK(velq_array_setf(array, 100, "iv", 1, (const velq_value *)NULL) == VELQ_STATUS_INVALID);
+  CHECK(velq_array_setf(array, INT32_MAX - 1, "iii", 1, 2, 3) == VELQ_STATUS_INVALID);
+  CHECK(velq_array_size(array, &size) == VELQ_OK && size == 7);
+  CHECK(velq_array_setf(array, INT32_MAX - 1, "ii", 1, 2) == VELQ_OK);
+  CHECK(velq_array_size(array, &size) == VELQ_OK && size == 9);
+  CHECK(velq_array_setf(array, 0, "") == VELQ_OK); /* nothing to store */
+  CHECK(velq_array_setf(NULL, 0, "i", 1) == VELQ_STATUS_INVALID);
+  element = int_value(1);
+  CHECK(velq_array_setf(element, 0, "i", 1) == VELQ_STATUS_INVALID);
+  velq_value_free(element);
+  /* A failed read leaves the handle NULL, so that freeing it is always right. */
+  element = (velq_value *)&element;
+  CHECK(velq_array_entry(array, 99, NULL, &element) == VELQ_STATUS_INVALID && element == NULL);
+  velq_value_free(array);
+}
+
+/* Calls a function through velq_vcallf, as a host's own wrapper would. */
+static velq_status wrapped_call(velq_instance *instance, const char *function, velq_value **result,
+                                const char *format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  velq_status status = velq_vcallf(instance, function, result, NULL, format, arguments);
+  va_end(arguments);
+  return status;
+}
+
+static void test_callf(velq_engine *engine) {
+  velq_instance *instance = load_text(engine, functions_script);
+  if (!instance) return;
+  velq_value *result = NULL, *element = NULL;
+  velq_error *error = NULL;
+
+  CHECK(velq_callf(instance, "add", &result, &error, "iI", 2, (int64_t)5000000000) == VELQ_OK);
+  CHECK(error == NULL && velq_as_int(result, 0) == 5000000002LL);
+  velq_value_free(result);
+  CHECK(velq_callf(instance, "greet", &result, &error, "s", "ann") == VELQ_OK);
+  CHECK_TEXT(velq_as_text(result, ""), "hello ann");
+  velq_value_free(result);
+  CHECK(velq_callf(instance, "pair", &result, &error, "tn", "xyz", (size_t)2) == VELQ_OK);
+  CHECK(velq_array_get(result, 0, &element) == VELQ_OK);
+  CHECK_TEXT(text_of(element), "xy");
+  velq_value_free(element);
+  CHECK(velq_array_get(result, 1, &element) == VELQ_OK);
+  CHECK(velq_value_type(element) == VELQ_TYPE_NULL);
+  velq_value_free(element);
+  velq_value_free(result);
+  CHECK(wrapped_call(instance, "add", &result, "dd", 0.25, 0.5) == VELQ_OK);
+  CHECK(velq_as_real(result, 0) == 0.75);
+  velq_value_free(result);
+  CHECK(velq_callf(instance, "nothing", NULL, NULL, "") == VELQ_OK);
+
+  /* Failures: the status, an error that says why, and no result. */
+  velq_value *held = int_value(1);
+  static const struct {
+    const char *format;
+    velq_status status;
+    const char *message; /* a part of it */
+  } failures[] = {
+      {"iz", VELQ_STATUS_INVALID, "a format of the letters i I d s t v n"},
+      {"s", VELQ_STATUS_INVALID, "argument 1 (s) is NULL"},
+      {"iv", VELQ_STATUS_INVALID, "argument 2 (v) is NULL"},
+      {"i", 5, "Invalid operation with NULL value"}, /* b is null in add */
+  };
+  for (size_t i = 0; i < sizeof failures / sizeof failures[0]; i++) {
+    velq_status status = VELQ_OK;
+    result = (velq_value *)&result; /* must be set to NULL */
+    switch (i) {
+      case 0:
+        status = velq_callf(instance, "add", &result, &error, failures[i].format);
+        break;
+      case 1:
+        status = velq_callf(instance, "greet", &result, &error, "s", (const char *)NULL);
+        break;
+      case 2:
+        status = velq_callf(instance, "add", &result, &error, "iv", 1, (const velq_value *)NULL);
+        break;
+      default:
+        status = velq_callf(instance, "add", &result, &error, "i", 1);
+        break;
+    }
+    CHECK(status == failures[i].status);
+    CHECK(result == NULL);
+    CHECK(velq_error_code(error) == failures[i].status);
+    if (!strstr(velq_error_message(error), failures[i].message))
+      fprintf(stderr, "  callf case %zu: %s\n", i, velq_error_message(error));
+    CHECK(strstr(velq_error_message(error), failures[i].message) != NULL);
+    velq_error_free(error);
+  }
+  CHECK(velq_callf(instance, "add", &result, &error, "sv", "2", held) == VELQ_OK);
+  CHECK_TEXT(velq_as_text(result, ""), "3");
+  velq_value_free(result);
+  velq_value_free(held);
+  CHECK(velq_callf(instance, "no_such_function", &result, &error, "i", 1) == 11);
+  CHECK_TEXT(velq_error_subject(error), "no_such_function");
+  velq_error_free(error);
+  CHECK(velq_callf(NULL, "add", &result, &error, "ii", 1, 2) == VELQ_STATUS_INVALID);
+  CHECK(velq_error_code(error) == VELQ_STATUS_INVALID);
+  velq_error_free(error);
+  CHECK(velq_callf(instance, "add", &result, NULL, NULL) == VELQ_STATUS_INVALID);
+  velq_instance_free(instance);
+}
+
+/* mix(i, I, d, s, t, v): reads every letter and gives what it read as one text. */
+static velq_status mix(velq_host_call *call, void *userdata) {
+  int i;
+  int64_t big;
+  double d;
+  const char *s, *t;
+  size_t length;
+  const velq_value *v;
+  velq_status status = velq_call_args(call, "iIdstv", &i, &big, &d, &s, &t, &length, &v);
+  if (status != VELQ_OK) return status;
+  char text[160];
+  snprintf(text, sizeof text, "%d %lld %g %s %.*s/%zu %s", i, (long long)big, d, s, (int)length, t,
+           length, velq_type_name(velq_value_type(v)));
+  return velq_call_returnf(call, "s", text);
+}
+
+/* misuse(n): velq_call_args and velq_call_returnf used wrongly in way n; each is refused
+ * with VELQ_STATUS_INVALID, which ends the run with error 31. */
+static velq_status misuse(velq_host_call *call, void *userdata) {
+  int n = 0;
+  double d;
+  velq_status status = velq_call_args(call, "i", &n);
+  if (status != VELQ_OK) return status;
+  switch (n) {
+    case 0:
+      return velq_call_args(call, "iq"); /* no pointers: none may be read */
+    case 1:
+      return velq_call_args(call, "n");
+    case 2:
+      return velq_call_args(call, "d", (double *)NULL);
+    case 3:
+      return velq_call_returnf(call, "ii", 1, 2);
+    case 4:
+      return velq_call_returnf(call, "");
+    case 5:
+      return velq_call_returnf(call, "s", (const char *)NULL);
+    case 6:
+      return velq_call_returnf(call, "x");
+    case 7:
+      return velq_call_args(NULL, "d", &d) == VELQ_STATUS_INVALID &&
+                     velq_call_returnf(NULL, "d", 1.0) == VELQ_STATUS_INVALID
+                 ? VELQ_STATUS_INVALID
+                 : VELQ_OK;
+    default:
+      return velq_call_returnf(call, "n");
+  }
+}
+
+/* give(n): a result of each letter, by velq_call_returnf. */
+static velq_status give(velq_host_call *call, void *userdata) {
+  int n = 0;
+  velq_status status = velq_call_args(call, "i", &n);
+  if (status != VELQ_OK) return status;
+  switch (n) {
+    case 0:
+      return velq_call_returnf(call, "i", -7);
+    case 1:
+      return velq_call_returnf(call, "I", (int64_t)1 << 40);
+    case 2:
+      return velq_call_returnf(call, "d", 0.5);
+    case 3:
+      return velq_call_returnf(call, "s", "text");
+    case 4:
+      return velq_call_returnf(call, "t", "text", (size_t)2);
+    case 5:
+      return velq_call_returnf(call, "v", (const velq_value *)userdata);
+    default:
+      return velq_call_returnf(call, "n");
+  }
+}
+
+static void test_call_args_and_returnf(void) {
+  velq_engine *engine = NULL;
+  velq_engine_new(&engine);
+  velq_value *held = text_value("held");
+  velq_engine_add_function(engine, "mix", -1, mix, NULL);
+  velq_engine_add_function(engine, "misuse", 1, misuse, NULL);
+  velq_engine_add_function(engine, "give", 1, give, held);
+  velq_instance *instance =
+      load_text(engine,
+                "sub run(n) {\n  array a; a[0] = 1;\n"
+                "  if (n == 0) return mix(-3, 5000000000, 2.5, \"s\", \"tt\", a);\n"
+                "  if (n == 1) return mix(\"12\", \"-4\", \"0.5\", 7, 8.5, null);\n"
+                "  if (n == 2) return mix(1, 2, 3);\n"
+                "  if (n == 3) return mix(a, 2, 3, 4, 5, 6);\n"
+                "  if (n == 4) return mix(5000000000, 2, 3, 4, 5, 6);\n"
+                "  if (n == 5) return mix(1, a, 3, 4, 5, 6);\n"
+                "  if (n == 6) return mix(1, 2, null, 4, 5, 6);\n"
+                "  if (n == 7) return mix(1, 2, 3, a, 5, 6);\n"
+                "  if (n == 8) return mix(1, 2, 3, 4, null, 6);\n"
+                "  return misuse(n - 100);\n}\n"
+                "sub kind(n) {\n  x = give(n);\n"
+                "  if (typeof(x) == \"null\") return \"null\";\n"
+                "  return typeof(x) . \" \" . x;\n}\n");
+  velq_engine_free(engine);
+  if (!instance) return;
+  velq_value *result = NULL;
+  velq_error *error = NULL;
+
+  /* The text the call gives, or the detail of the error 31 it ends with. */
+  static const struct {
+    int n;
+    const char *text;
+  } reads[] = {
+      {0, "-3 5000000000 2.5 s tt/2 array"},
+      {1, "12 -4 0.5 7 8.500000/8 null"},
+      {2, "mix: argument 4: missing"},
+      {3, "mix: argument 1: expected a number, got array"},
+      {4, "mix: argument 1: expected a number that fits an int, got int64"},
+      {5, "mix: argument 2: expected a number, got array"},
+      {6, "mix: argument 3: expected a number, got null"},
+      {7, "mix: argument 4: expected a text, got array"},
+      {8, "mix: argument 5: expected a text, got null"},
+  };
+  for (size_t i = 0; i < sizeof reads / sizeof reads[0]; i++) {
+    velq_status status = velq_callf(instance, "run", &result, &error, "i", reads[i].n);
+    const char *got = status == VELQ_OK ? velq_as_text(result, "") : velq_error_detail(error);
+    if (strcmp(got, reads[i].text) != 0) fprintf(stderr, "  mix case %d\n", reads[i].n);
+    CHECK_TEXT(got, reads[i].text);
+    CHECK(status == (i < 2 ? VELQ_OK : VELQ_STATUS_HOST_EXCEPTION));
+    velq_value_free(result);
+    velq_error_free(error);
+  }
+
+  for (int n = 0; n <= 7; n++) {
+    CHECK(velq_callf(instance, "run", &result, &error, "i", 100 + n) == VELQ_STATUS_HOST_EXCEPTION);
+    if (strcmp(velq_error_detail(error), "host function returned status -2") != 0)
+      fprintf(stderr, "  misuse case %d: %s\n", n, velq_error_detail(error));
+    CHECK_TEXT(velq_error_detail(error), "host function returned status -2");
+    velq_error_free(error);
+  }
+  CHECK(velq_callf(instance, "run", &result, &error, "i", 108) == VELQ_OK);
+  CHECK(velq_value_type(result) == VELQ_TYPE_NULL);
+  velq_value_free(result);
+
+  static const char *const kinds[] = {"int32 -7",    "int64 1099511627776", "real 0.500000",
+                                      "string text", "string te",           "string held",
+                                      "null"};
+  for (int n = 0; n < 7; n++) {
+    CHECK(velq_callf(instance, "kind", &result, &error, "i", n) == VELQ_OK);
+    CHECK_TEXT(velq_as_text(result, ""), kinds[n]);
+    velq_value_free(result);
+  }
+  velq_instance_free(instance);
+  velq_value_free(held);
+}
+
+static void test_readers_with_fallback(void) {
+  velq_value *values[7] = {NULL};
+  velq_value_int(5, &values[0]);
+  velq_value_real(2.5, &values[1]);
+  velq_value_text("12", 2, &values[2]);
+  velq_value_text("abc", 3, &values[3]);
+  velq_value_null(&values[4]);
+  velq_array_new(&values[5]);
+  /* values[6] stays NULL: a NULL handle reads as the fallback too. */
+  static const struct {
+    int64_t n;
+    double d;
+    const char *text;
+  } expected[] = {
+      {5, 5.0, "5"},   {2, 2.5, "2.500000"}, {12, 12.0, "12"}, {0, 0.0, "abc"},
+      {-1, -1.5, "-"}, {-1, -1.5, "-"},      {-1, -1.5, "-"},
+  };
+  for (size_t i = 0; i < 7; i++) {
+    CHECK(velq_as_int(values[i], -1) == expected[i].n);
+    CHECK(velq_as_real(values[i], -1.5) == expected[i].d);
+    CHECK_TEXT(velq_as_text(values[i], "-"), expected[i].text);
+    velq_value_free(values[i]);
+  }
+  CHECK(velq_as_text(NULL, NULL) == NULL);
+}
+
 /* ---- NULL handles -------------------------------------------------------------------- */
 
 static void test_null_handles(velq_engine *engine) {
@@ -813,6 +1182,9 @@ static void test_null_handles(velq_engine *engine) {
       velq_compile(engine, "1", 1, "x", NULL, NULL),
       velq_compile_file(NULL, "x.velq", &script, NULL),
       velq_compile_file(engine, NULL, &script, NULL),
+      velq_load_file(NULL, "x.velq", &instance, NULL),
+      velq_load_file(engine, NULL, &instance, NULL),
+      velq_load_file(engine, "x.velq", NULL, NULL),
       velq_load(NULL, &instance, NULL),
       velq_run(NULL, 0, NULL, &value, NULL),
       velq_call(NULL, "main", 0, NULL, &value, NULL),
@@ -875,6 +1247,11 @@ int main(void) {
   test_budgets(engine);
   test_cancel(engine);
   test_modules();
+  test_load_file();
+  test_array_setf();
+  test_callf(engine);
+  test_call_args_and_returnf();
+  test_readers_with_fallback();
   test_null_handles(engine);
   velq_engine_free(engine);
   printf("%d passed, %d failed\n", passed, failed);

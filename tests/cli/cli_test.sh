@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Tests of the velq tool: exit statuses, script sources, options and arguments.
-#   cli_test.sh VELQ VERSION WORK_DIR
+# Tests of the velq tool: exit statuses, script sources, options and arguments, and the
+# command-line examples of SOURCE_DIR/examples run on inputs of their own.
+#   cli_test.sh VELQ VERSION WORK_DIR SOURCE_DIR
 set -uo pipefail
 velq=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 version=$2
 work=$3
+examples=$(cd "$4/examples" && pwd)
 rm -rf "$work" && mkdir -p "$work/fixtures" "$work/elsewhere" || exit 1
 cd "$work/fixtures" || exit 1
 
@@ -104,7 +106,7 @@ check "-r null" 0 "null$nl" "" -r -e 'null'
 check "-r object" 0 "object$nl" "" -r -e 'gmtime(0)'
 check "-r array" 0 "array$nl" "" -r array.velq
 check "-r function without return" 0 "hello${nl}null$nl" "" -r hello.velq
-check "-r after _exit deep in a call" 0 "early$nl" "" -r exit.velq
+check "-r after _exit deep in a call" 1 "early$nl" "" -r exit.velq
 check "no -r, no result written" 0 "" "" -e '1 + 2'
 check "-r nothing after a failed run" 1 "before$nl" \
   "fails.velq:3: Error 4 in line 3: Bad arithmetic conversion${nl}  in main (fails.velq:3)" -r fails.velq
@@ -149,6 +151,8 @@ caret_syntax="${nl}  sub main() { x = 1 }${nl}                     ^"
 check "syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'$caret_syntax" syntax.velq
 check "syntax error from stdin" 2 "" "-:1: Error in line 1: syntax error, unexpected \$end" -
 check "lexical error" 2 "" "-e:1: Error in line 1: Invalid character '#' (0x23)${nl}  1 # 2${nl}    ^" -e '1 # 2'
+check "unprintable byte shown in hexadecimal only" 2 "" \
+  "-e:1: Error in line 1: Invalid character 0xE9${nl}  1 ?${nl}    ^" -e $'1 \xe9'
 check "caret after a tab" 2 "" "-e:2: Error in line 2: syntax error, unexpected ')'${nl}  "$'\t'"x = );${nl}  "$'\t'"    ^" \
   -e $'sub main() {\n\tx = );\n}'
 
@@ -182,16 +186,34 @@ if [ "$got" != "run as direct" ] || [ $status -ne 3 ]; then
   echo "FAIL executable script: status $status, output [$got]"
 fi
 
-# Exit statuses from exit and _exit: a whole number from 0 to 255, else 0.
+# Exit statuses from exit and _exit, as the shells give them: an integer modulo 256,
+# null 0, any other value 1, so that no failure a script reports reads as success.
 check "exit N" 3 "" "" -e 'sub main() { exit 3; }'
 check "_exit(N) deep in a call" 4 "" "" -e 'sub f() { _exit(4); } sub main() { f(); }'
 check "exit with text that is a number" 7 "" "" -e 'sub main() { exit "7"; }'
 check "exit 255" 255 "" "" -e 'sub main() { exit 255; }'
-check "exit 256 is no status" 0 "" "" -e 'sub main() { exit 256; }'
-check "exit -1 is no status" 0 "" "" -e 'sub main() { exit -1; }'
-check "exit of a real is no status" 0 "" "" -e 'sub main() { exit 3.0; }'
-check "exit of text is no status" 0 "x$nl" "" -r -e 'sub main() { exit "x"; }'
+check "exit 256 wraps to 0" 0 "" "" -e 'sub main() { exit 256; }'
+check "exit 258 wraps to 2" 2 "" "" -e 'sub main() { exit 258; }'
+check "exit -1 gives 255" 255 "" "" -e 'sub main() { exit -1; }'
+check "exit -256 gives 0" 0 "" "" -e 'sub main() { exit -256; }'
+check "exit of an int64" 1 "" "" -e 'sub main() { exit 4294967297; }'
+check "exit of a real is failure" 1 "" "" -e 'sub main() { exit 3.0; }'
+check "exit of text is failure" 1 "x$nl" "" -r -e 'sub main() { exit "x"; }'
+check "exit of an array is failure" 1 "" "" -e 'sub main() { array a; exit a; }'
+check "exit null is success" 0 "" "" -e 'sub main() { exit null; }'
+check "bare exit is success" 0 "" "" -e 'sub main() { exit; }'
 check "return is no exit" 0 "" "" -e 'sub main() { return 5; }'
+
+# A last line that is a comment without a line feed compiles; an error at the end of
+# such a text keeps the text's own line number.
+printf 'sub main() { println "end"; } // no line feed' >comment_last.velq
+printf 'sub two() { return 2; } //x' >tail.velq
+check "comment on the last line of a file" 0 "end$nl" "" comment_last.velq
+check "comment at the end of -e" 0 "3$nl" "" -r -e '1 + 2 // note'
+check "-m module ending in a comment" 0 "2$nl" "" -m tail.velq -e 'use tail; sub main() { println two(); }'
+check "error at the end of -e keeps its line" 2 "" \
+  "-e:2: Error in line 2: syntax error, unexpected \$end, expecting '}'${nl}  x = 1;${nl}        ^" \
+  -e $'sub main() {\nx = 1;'
 
 # The toolkit is there unless --no-toolkit; --help-functions lists it.
 STDIN=$'a\nb\n' check "input counted" 0 "2 lines$nl" "" count.velq
@@ -200,8 +222,9 @@ check "--no-toolkit" 1 "" "-e:1: Error 11 in line 1: Function not found (Count)$
   --no-toolkit -e 'Count(1)'
 check "--no-toolkit keeps the built-ins" 0 "3$nl" "" --no-toolkit -r -e 'length("abc")'
 functions=$("$velq" --help-functions)
-for name in ReadLine ReadFile ArgCount Count Keys Split Join Replace Floor Ceil Round Sqrt Format \
-  AddrInRange; do
+for name in ReadLine ReadFile ArgCount Arg Args PrintError GetEnv WriteFile AppendFile Count Keys \
+  Split Join Replace Fields SameText Sort Order Map MapSet MapGet MapHas MapAdd MapRemove MapKeys \
+  MapValues Utf8Length Utf8Substr Utf8Upper Utf8Lower Floor Ceil Round Sqrt Format AddrInRange; do
   cases=$((cases + 1))
   if [[ $functions != *"$name"* ]]; then
     failures=$((failures + 1))
@@ -215,10 +238,12 @@ check "-c" 0 "" "" -c prints.velq
 check "--check" 0 "" "" --check prints.velq
 check "-c of a syntax error" 2 "" "syntax.velq:3: Error in line 3: syntax error, unexpected '}'$caret_syntax" \
   -c syntax.velq
-check "-c of -e" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end${nl}  1 +${nl}    ^" -c -e '1 +'
+check "-c of -e" 2 "" "-e:1: Error in line 1: syntax error, unexpected \$end${nl}  1 +${nl}     ^" -c -e '1 +'
 check "-c of a -m module" 2 "" "$fx/broken.velq:1: Error in line 1: *" -c -m "$fx/broken.velq" \
   prints.velq
 check "-c without a script" 64 "" "velq: no script given*" -c
+check "-c of a script without main" 1 "" "-e: Error 7 in line 0: main() function not presented" \
+  -c -e 'sub f() { println "never"; }'
 check "-v" 0 "velq $version$nl" "" -v
 
 # Modules next to the script come first, wherever velq runs; an error inside a module
@@ -277,6 +302,23 @@ STDIN=$'use nosuch;\n1 + 1\n' check "REPL refuses a module it cannot load" 0 "2$
 STDIN=$'array a;\na[1] = 5;\narray a;\ntypeof(a[1])\n' check "REPL array declared again" 0 "null$nl" "" -i
 STDIN=$'main()\n' check "REPL refuses main" 0 "" "velq: main is*" -i -e 'sub main() { }'
 STDIN=$'sub main() { }\n' check "REPL keeps main its own" 0 "" "velq: main is*" -i
+
+# The command-line examples: a word-frequency report from standard input, and a
+# grep-like search over several files with grep's exit statuses.
+STDIN=$'The cat and the dog\r\nthe CAT\n\n  dog  the \xc3\x89t\xc3\xa9 end\n\xc3\xa9t\xc3\xa9' \
+  check "wordfreq.velq" 0 "      4 the${nl}      2 cat${nl}      2 dog${nl}      2 été${nl}      1 and${nl}      1 end$nl" "" \
+  "$examples/wordfreq.velq"
+check "wordfreq.velq without input" 0 "" "" "$examples/wordfreq.velq"
+printf '%s\n' 'alpha 1' 'beta 2' 'alphabet 3' >letters.txt
+printf '%s\n' 'gamma' 'alpha' >more.txt
+check "search.velq, one file" 0 "alpha 1${nl}alphabet 3$nl" "" "$examples/search.velq" '^alpha' letters.txt
+check "search.velq names the files of several" 0 "letters.txt:beta 2${nl}more.txt:gamma$nl" "" \
+  "$examples/search.velq" 'ta 2|mm' letters.txt more.txt
+check "search.velq, no match" 1 "" "" "$examples/search.velq" zeta letters.txt more.txt
+check "search.velq, a file that cannot be read" 2 "more.txt:alpha$nl" "search: cannot read none.txt" \
+  "$examples/search.velq" alpha none.txt more.txt
+check "search.velq without a file" 2 "" "usage: velq search.velq PATTERN FILE..." \
+  "$examples/search.velq" alpha
 
 # --help and --version.
 check "--version" 0 "velq $version$nl" "" --version

@@ -37,7 +37,7 @@ if [ "$mode" = install ]; then
   for file in include/velq/velq.h include/velq/korvat.h include/velq/velq_program.h bin/velq \
     "$libdir/cmake/velq/velqConfig.cmake" "$libdir/cmake/velq/velqConfigVersion.cmake" \
     "$libdir/cmake/velq/velqTargets.cmake" "$libdir/pkgconfig/velq.pc" \
-    share/doc/velq/copyright share/man/man1/velq.1 \
+    share/doc/velq/copyright share/doc/velq/language.md share/doc/velq/cli.md share/man/man1/velq.1.gz \
     share/velq/editors/textmate/package.json \
     share/velq/editors/textmate/syntaxes/velq.tmLanguage.json \
     share/vim/vimfiles/syntax/velq.vim share/vim/vimfiles/ftdetect/velq.vim; do

@@ -158,6 +158,10 @@ sub main(a, b) {
   array list;
   i = 0;
   while (i < 40) { list[i] = "item" . i; i++; }
+  array squares;
+  i = 0;
+  while (i < 40) { squares[i] = i * i; i++; }
+  squares[3] = squares[39] + 1;
   array grid;
   grid[0] = list;
   grid[1][3] = "deep";
@@ -170,7 +174,7 @@ sub main(a, b) {
   println describe(a) . " " . describe(b) . " " . fib(12);
   println left(s, 20) . "|" . right("abc", 6) . "|" . substr(s, 3, 5) . "|" . trim("  x  ");
   println ("report.txt" like "*.txt") . (list[7] ilike "ITEM?") . index(s, "a,");
-  println grid[0][0] . " " . copy[0][0] . " " . grid[1][3] . " " . length(s);
+  println grid[0][0] . " " . copy[0][0] . " " . grid[1][3] . " " . length(s) . " " . squares[3];
   println strftime("%Y-%m-%d %H:%M", 86400 * 365, 0) . " " . gmtime(0)->year;
   println Join(Split("a,b,,c", ","), "+") . " " . Format("%05.1f|%-4s|%x", 3.14159, "ab", 255);
   println Replace("one two one", "one", "1") . " " . Count(Keys(list)) . " " . Round(2.675, 2);

@@ -54,7 +54,8 @@ for file in /usr/bin/velq \
   "/usr/lib/libkorvat.so.$version" "/usr/lib/libkorvat.so.$major" /usr/lib/libkorvat.so \
   /usr/include/velq/velq.h /usr/include/velq/velq_program.h /usr/include/velq/korvat.h \
   /usr/lib/cmake/velq/velqConfig.cmake /usr/lib/cmake/velq/velqTargets.cmake \
-  /usr/lib/pkgconfig/velq.pc /usr/share/man/man1/velq.1 /usr/share/doc/velq/copyright \
+  /usr/lib/pkgconfig/velq.pc /usr/share/man/man1/velq.1.gz /usr/share/doc/velq/copyright \
+  /usr/share/doc/velq/language.md /usr/share/doc/velq/cli.md \
   /usr/share/velq/editors/textmate/package.json \
   /usr/share/velq/editors/textmate/syntaxes/velq.tmLanguage.json \
   /usr/share/vim/vimfiles/syntax/velq.vim /usr/share/vim/vimfiles/ftdetect/velq.vim; do

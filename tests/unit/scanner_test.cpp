@@ -233,17 +233,17 @@ TEST_P(LexicalErrorTest, ReportsTheErrorAndEndsTheScan) {
 
 // clang-format off
 const ErrorCase errorCases[] = {
-    {"x\n\xE9 y", "T_IDENTIFIER x | -1", "Error in line 2: Invalid character '\xE9' (0xE9)"},
+    {"x\n\xE9 y", "T_IDENTIFIER x | -1", "Error in line 2: Invalid character 0xE9"},
     {"#", "-1", "Error in line 1: Invalid character '#' (0x23)"},
     {"a 'b'", "T_IDENTIFIER a | -1", "Error in line 1: Invalid character ''' (0x27)"},
     {"@", "-1", "Error in line 1: Invalid character '@' (0x40)"},
     {"\\", "-1", "Error in line 1: Invalid character '\\' (0x5C)"},
     {"`", "-1", "Error in line 1: Invalid character '`' (0x60)"},
-    {"\x01", "-1", "Error in line 1: Invalid character '\x01' (0x01)"},
-    {"\x1B", "-1", "Error in line 1: Invalid character '\x1B' (0x1B)"},
-    {"\x7F", "-1", "Error in line 1: Invalid character '\x7F' (0x7F)"},
-    {"\xFF", "-1", "Error in line 1: Invalid character '\xFF' (0xFF)"},
-    {"\x80", "-1", "Error in line 1: Invalid character '\x80' (0x80)"},
+    {"\x01", "-1", "Error in line 1: Invalid character 0x01"},
+    {"\x1B", "-1", "Error in line 1: Invalid character 0x1B"},
+    {"\x7F", "-1", "Error in line 1: Invalid character 0x7F"},
+    {"\xFF", "-1", "Error in line 1: Invalid character 0xFF"},
+    {"\x80", "-1", "Error in line 1: Invalid character 0x80"},
     {"x # y", "T_IDENTIFIER x | -1", "Error in line 1: Invalid character '#' (0x23)"},
     {"\"ab\ncd\"", "-1", "Error in line 1: Newline in string constant"},
     {"\n\n\"\\\n\"", "-1", "Error in line 3: Newline in string constant"},

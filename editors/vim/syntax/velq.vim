@@ -25,6 +25,18 @@ syntax keyword velqNull null NULL
 syntax keyword velqDefine sub nextgroup=velqFunctionName skipwhite
 syntax keyword velqInclude use nextgroup=velqModuleName skipwhite
 syntax match velqFunctionName contained '[A-Za-z_$][A-Za-z0-9_$]*'
+" The built-in functions, and the toolkit the velq tool adds (its --help-functions),
+" named as in the engine's tables; vim_test.sh checks the lists against them.
+syntax keyword velqBuiltin _exit abs classof d2x exp gmtime index left length localtime log log10 lower
+  \ ltrim max min pow right rindex rtrim strftime substr time trace trim typeof
+  \ upper AddrInRange AddrInSubnet SecondsToUptime
+syntax keyword velqToolkit ReadLine ReadFile ArgCount Arg Args PrintError GetEnv WriteFile AppendFile
+  \ Count Keys Split Join Replace Fields SameText Sort Order Map MapSet MapGet
+  \ MapHas MapAdd MapRemove MapKeys MapValues Utf8Length Utf8Substr Utf8Upper
+  \ Utf8Lower Floor Ceil Round Sqrt Format
+" The run's arguments and a match's groups: $1, $2, ...
+syntax match velqArgument '\$\d\+\>'
+
 " A compound name such as lib::net is accepted only after use.
 syntax match velqModuleName contained '[A-Za-z_$][A-Za-z0-9_$]*\%(::[A-Za-z_$][A-Za-z0-9_$]*\)*'
 
@@ -68,6 +80,9 @@ highlight default link velqNull Constant
 highlight default link velqDefine Keyword
 highlight default link velqInclude Include
 highlight default link velqFunctionName Function
+highlight default link velqBuiltin Function
+highlight default link velqToolkit Function
+highlight default link velqArgument Identifier
 highlight default link velqModuleName Identifier
 highlight default link velqError Error
 highlight default link velqNumber Number

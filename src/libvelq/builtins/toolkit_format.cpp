@@ -126,7 +126,8 @@ int32_t readConversion(const char *format, uint32_t length, uint32_t *at, Conver
 // The C format of a checked numeric conversion with the given length letters and
 // letter. Only the flags that C defines for that letter are kept: '+' and ' ' for
 // signed conversions, '#' for the octal, hexadecimal and real ones.
-void buildSpec(const Conversion &c, const char *lengthLetters, char letter, char (&spec)[SPEC_SIZE]) {
+void buildSpec(const Conversion &c, const char *lengthLetters, char letter,
+               char (&spec)[SPEC_SIZE]) {
   bool isSigned = strchr("dieEfgG", letter) != nullptr;
   bool hasAlternate = strchr("oxXeEfgG", letter) != nullptr;
   char *p = spec;
@@ -165,7 +166,8 @@ int32_t appendConversion(const Conversion &c, VELQ_Value *value, Output *out) {
       uint32_t textLength = 0;
       const char *text = VELQ_ValueInternals::textView(value, &textLength);
       if (!text) return VELQ_ERR_OUT_OF_MEMORY;
-      size_t shown = c.precision >= 0 && (uint32_t)c.precision < textLength ? c.precision : textLength;
+      size_t shown =
+          c.precision >= 0 && (uint32_t)c.precision < textLength ? c.precision : textLength;
       appendPadded(c, text, shown, out);
       return 0;
     }
@@ -373,14 +375,15 @@ VELQ_HANDLER(velqRound) {
     if (!wanted->isInteger()) return VELQ_ERR_NOT_WHOLE;
     bool tooLarge = wanted->isUnsigned() ? wanted->getValueAsUInt64() > VELQ_TOOLKIT_FIELD_LIMIT
                                          : wanted->getValueAsInt64() > VELQ_TOOLKIT_FIELD_LIMIT;
-    if (tooLarge || (!wanted->isUnsigned() &&
-                     wanted->getValueAsInt64() < -(int64_t)VELQ_TOOLKIT_FIELD_LIMIT))
+    if (tooLarge ||
+        (!wanted->isUnsigned() && wanted->getValueAsInt64() < -(int64_t)VELQ_TOOLKIT_FIELD_LIMIT))
       return VELQ_ERR_MEMORY_LIMIT;
     digits = (int)wanted->getValueAsInt64();
   }
   bool real = x->isReal();
   double d = real ? x->getValueAsReal() : 0;
-  if ((!real && digits == 0) || (real && !isfinite(d))) return velqResult(result, new VELQ_Value(x));
+  if ((!real && digits == 0) || (real && !isfinite(d)))
+    return velqResult(result, new VELQ_Value(x));
   char text[ROUND_TEXT_SIZE];
   size_t length = roundedText(real ? decimalOfReal(d) : decimalOfInteger(x), digits, text);
   text[length] = '\0';

@@ -1,7 +1,9 @@
 // The toolkit's table and registration, and its functions for input, arrays, texts and
 // whole numbers: ReadLine, ReadFile, ArgCount, Count, Keys, Split, Join, Replace, Floor,
-// Ceil and Sqrt. Round and Format, which write numbers as decimal text, are in
-// toolkit_format.cpp.
+// Ceil and Sqrt. The others live by subject: Round and Format, which write numbers as
+// decimal text, in toolkit_format.cpp; the arguments, standard error, the environment
+// and writing files in toolkit_system.cpp; Fields, SameText and the UTF-8 functions in
+// toolkit_texts.cpp; Sort and Order in toolkit_sort.cpp; the maps in toolkit_map.cpp.
 //
 // Every handler checks its arguments in a fixed order and returns the first failing
 // code before it creates anything; on success it stores one new value in *result.
@@ -11,6 +13,8 @@
 // the limits of velq_toolkit.h, and nothing is allocated beyond what the result needs
 // and a constant. Memory comes from the engine's allocation path (runtime/memory.h), so
 // it counts toward a run's memory budget; memory refused is error 29.
+#include "toolkit_functions.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
@@ -21,33 +25,96 @@
 
 #include "runtime/memory.h"
 #include "runtime/run_limits.h"
-#include "toolkit_functions.h"
 #include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_program.h"
 #include "velq_value.h"
 
 const VELQ_ToolkitFunction VELQ_ToolkitFunctions[VELQ_TOOLKIT_COUNT] = {
-    {{"ReadLine", velqReadLine, 0}, "ReadLine()",
-     "the next line of standard input without its line feed; null at the end of the input"},
-    {{"ReadFile", velqReadFile, 1}, "ReadFile(path)",
+    {{"ReadLine", velqReadLine, 0},
+     "ReadLine()",
+     "the next line of standard input without its line end (LF or CR LF); null at the end"},
+    {{"ReadFile", velqReadFile, 1},
+     "ReadFile(path)",
      "the whole file as one text; null when it cannot be opened"},
     {{"ArgCount", velqArgCount, 0}, "ArgCount()", "the number of arguments the run was given"},
-    {{"Count", velqCount, 1}, "Count(array)", "the number of elements of the array"},
-    {{"Keys", velqKeys, 1}, "Keys(array)",
+    {{"Arg", velqArg, 1},
+     "Arg(k)",
+     "argument k (from 1) as the run was given it, whatever became of $k; null beyond"},
+    {{"Args", velqArgs, 0}, "Args()", "a new array of the run's arguments at 0, 1, 2, ..."},
+    {{"PrintError", velqPrintError, 1},
+     "PrintError(text)",
+     "writes the text and a line feed to standard error"},
+    {{"GetEnv", velqGetEnv, 1},
+     "GetEnv(name)",
+     "the value of the environment variable; null when it is not set"},
+    {{"WriteFile", velqWriteFile, 2},
+     "WriteFile(path, text)",
+     "replaces the file's content by the text: 1, or 0 when it cannot be written"},
+    {{"AppendFile", velqAppendFile, 2},
+     "AppendFile(path, text)",
+     "adds the text at the end of the file: 1, or 0 when it cannot be written"},
+    {{"Count", velqCount, 1}, "Count(array or map)", "the number of elements of the array or map"},
+    {{"Keys", velqKeys, 1},
+     "Keys(array)",
      "a new array holding the array's indices in ascending order at 0, 1, 2, ..."},
-    {{"Split", velqSplit, 2}, "Split(text, separator)",
+    {{"Split", velqSplit, 2},
+     "Split(text, separator)",
      "a new array of the pieces of text between separators at 0, 1, 2, ..."},
-    {{"Join", velqJoin, 2}, "Join(array, separator)",
+    {{"Join", velqJoin, 2},
+     "Join(array, separator)",
      "the texts of the array's elements in index order, separator between them"},
-    {{"Replace", velqReplace, 3}, "Replace(text, old, new)",
+    {{"Replace", velqReplace, 3},
+     "Replace(text, old, new)",
      "text with every occurrence of old, from left to right, replaced by new"},
+    {{"Fields", velqFields, 1},
+     "Fields(text)",
+     "a new array of the pieces of text between runs of blanks at 0, 1, 2, ..."},
+    {{"SameText", velqSameText, 2},
+     "SameText(a, b)",
+     "1 when a and b are the same bytes (\"007\" and \"7\" are not), else 0"},
+    {{"Sort", velqSort, -1},
+     "Sort(array [, how])",
+     "a new array of the values in order: texts, or numbers with \"n\"; \"r\" reverses"},
+    {{"Order", velqOrder, -1},
+     "Order(array [, how])",
+     "a new array of the indices that put the values in Sort's order"},
+    {{"Map", velqMap, 0}, "Map()", "a new empty map from texts to values"},
+    {{"MapSet", velqMapSet, 3}, "MapSet(map, key, value)", "sets the key's value and gives it"},
+    {{"MapGet", velqMapGet, -1},
+     "MapGet(map, key [, default])",
+     "the key's value; without one the default, or null"},
+    {{"MapHas", velqMapHas, 2}, "MapHas(map, key)", "1 when the map has the key, else 0"},
+    {{"MapAdd", velqMapAdd, 3},
+     "MapAdd(map, key, n)",
+     "adds n to the key's value (none counts as 0) and gives the sum"},
+    {{"MapRemove", velqMapRemove, 2},
+     "MapRemove(map, key)",
+     "takes the key out: 1, or 0 when the map did not have it"},
+    {{"MapKeys", velqMapKeys, 1},
+     "MapKeys(map)",
+     "a new array of the keys in byte order at 0, 1, 2, ..."},
+    {{"MapValues", velqMapValues, 1},
+     "MapValues(map)",
+     "a new array of the values in the order of MapKeys"},
+    {{"Utf8Length", velqUtf8Length, 1}, "Utf8Length(text)", "the number of UTF-8 characters"},
+    {{"Utf8Substr", velqUtf8Substr, -1},
+     "Utf8Substr(text, start [, count])",
+     "as substr, counting UTF-8 characters"},
+    {{"Utf8Upper", velqUtf8Upper, 1},
+     "Utf8Upper(text)",
+     "the text with Latin, Greek and Cyrillic small letters made capital"},
+    {{"Utf8Lower", velqUtf8Lower, 1},
+     "Utf8Lower(text)",
+     "the text with Latin, Greek and Cyrillic capital letters made small"},
     {{"Floor", velqFloor, 1}, "Floor(x)", "the greatest whole number not above x"},
     {{"Ceil", velqCeil, 1}, "Ceil(x)", "the least whole number not below x"},
-    {{"Round", velqRound, -1}, "Round(x [, digits])",
+    {{"Round", velqRound, -1},
+     "Round(x [, digits])",
      "x rounded half away from zero: a whole number, or a real with exactly digits decimals"},
     {{"Sqrt", velqSqrt, 1}, "Sqrt(x)", "the square root of x, a real"},
-    {{"Format", velqFormat, -1}, "Format(format, ...)",
+    {{"Format", velqFormat, -1},
+     "Format(format, ...)",
      "the arguments written by the printf-like conversions of format"},
 };
 
@@ -64,17 +131,6 @@ enum {
   LINE_START_SIZE = 256,      // bytes ReadLine holds before it needs a larger buffer
   STREAM_START_SIZE = 65536,  // bytes ReadFile reads at first from a stream of unknown size
 };
-
-// The text form of a value with one, not zero-terminated; the empty text for a value
-// without (null).
-const char *textOf(VELQ_Value *value, uint32_t *length) {
-  const char *text = value ? VELQ_ValueInternals::textView(value, length) : nullptr;
-  if (!text) {
-    *length = 0;
-    return "";
-  }
-  return text;
-}
 
 // A byte buffer that grows by doubling up to a limit, for input of unknown length. Its
 // bytes are copied into the result; the buffer releases them when it goes.
@@ -100,26 +156,6 @@ struct GrowingBuffer {
   }
 };
 
-// Stores value at index of array, which takes it: false, with the value deleted, when
-// memory for the slot is refused.
-bool storeElement(VELQ_Array *array, int32_t index, VELQ_Value *value) {
-  if (value && VELQ_ValueInternals::store(array, index, value)) return true;
-  delete value;
-  return false;
-}
-
-// The result holding a new array: 0, or error 29 (with the array deleted) when memory
-// is refused.
-int32_t arrayResult(VELQ_Array *array, VELQ_Value **result) {
-  VELQ_Value *value = new VELQ_Value(array);
-  if (!value) {
-    delete array;
-    return VELQ_ERR_OUT_OF_MEMORY;
-  }
-  *result = value;
-  return 0;
-}
-
 // The input stream of the running program's environment; null without one.
 FILE *inputOf(VELQ_Program *program) {
   VELQ_Environment *environment = program ? program->getEnvironment() : nullptr;
@@ -129,7 +165,8 @@ FILE *inputOf(VELQ_Program *program) {
 // The first occurrence of the needle (needleLength > 0) from start on, or null. A
 // one-byte needle, the common separator, is found with memchr, which looks no further
 // than the byte it finds.
-const char *findNext(const char *start, const char *end, const char *needle, uint32_t needleLength) {
+const char *findNext(const char *start, const char *end, const char *needle,
+                     uint32_t needleLength) {
   if (needleLength == 1) return static_cast<const char *>(memchr(start, needle[0], end - start));
   return static_cast<const char *>(memmem(start, end - start, needle, needleLength));
 }
@@ -205,6 +242,31 @@ int32_t readStream(int fd, VELQ_Value **result) {
 
 }  // namespace
 
+const char *velqToolkitTextOf(VELQ_Value *value, uint32_t *length) {
+  const char *text = value ? VELQ_ValueInternals::textView(value, length) : nullptr;
+  if (!text) {
+    *length = 0;
+    return "";
+  }
+  return text;
+}
+
+bool velqToolkitStore(VELQ_Array *array, int32_t index, VELQ_Value *value) {
+  if (value && VELQ_ValueInternals::store(array, index, value)) return true;
+  delete value;
+  return false;
+}
+
+int32_t velqToolkitArrayResult(VELQ_Array *array, VELQ_Value **result) {
+  VELQ_Value *value = new VELQ_Value(array);
+  if (!value) {
+    delete array;
+    return VELQ_ERR_OUT_OF_MEMORY;
+  }
+  *result = value;
+  return 0;
+}
+
 VELQ_Value *velqToolkitText(const char *text, size_t length) {
   VELQ_Value *value = VELQ_ValueInternals::newText((uint32_t)length);
   if (!value) return nullptr;
@@ -220,10 +282,10 @@ VELQ_Value *velqToolkitWholeNumber(double d) {
   return new VELQ_Value(d);
 }
 
-// Reads bytes up to the next line feed, which is dropped; a last line without one is
-// a line too. At the end of the input, or without an input stream, the result is null.
-// A read that a signal interrupts (Ctrl-C in the velq tool, which cancels the run) ends
-// the line where it stands.
+// Reads bytes up to the next line feed, which is dropped with a carriage return before
+// it (a CR LF line end); a last line without one is a line too. At the end of the input, or without
+// an input stream, the result is null. A read that a signal interrupts (Ctrl-C in the velq tool,
+// which cancels the run) ends the line where it stands.
 VELQ_HANDLER(velqReadLine) {
   FILE *input = inputOf(program);
   if (!input) return velqResult(result, new VELQ_Value());
@@ -233,7 +295,10 @@ VELQ_HANDLER(velqReadLine) {
   flockfile(input);
   for (int c; (c = getc_unlocked(input)) != EOF;) {
     any = true;
-    if (c == '\n') break;
+    if (c == '\n') {
+      if (line.length > 0 && line.data[line.length - 1] == '\r') line.length--;
+      break;
+    }
     code = line.reserveMore(VELQ_TOOLKIT_TEXT_LIMIT, LINE_START_SIZE);
     if (code != 0) break;
     line.data[line.length++] = (char)c;
@@ -252,15 +317,16 @@ VELQ_HANDLER(velqReadFile) {
   uint32_t pathLength = 0;
   const char *path = argv[0]->getValueAsString(&pathLength);  // zero-terminated
   if (!path) return VELQ_ERR_OUT_OF_MEMORY;
-  if (strlen(path) != pathLength) return velqResult(result, new VELQ_Value());  // no file name holds a zero byte
+  if (strlen(path) != pathLength)
+    return velqResult(result, new VELQ_Value());  // no file name holds a zero byte
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   struct stat info;
   if (fd < 0 || fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     if (fd >= 0) close(fd);
     return velqResult(result, new VELQ_Value());
   }
-  int32_t code = S_ISREG(info.st_mode) ? readSizedFile(fd, info.st_size, result)
-                                       : readStream(fd, result);
+  int32_t code =
+      S_ISREG(info.st_mode) ? readSizedFile(fd, info.st_size, result) : readStream(fd, result);
   close(fd);
   return code;
 }
@@ -270,6 +336,9 @@ VELQ_HANDLER(velqArgCount) {
 }
 
 VELQ_HANDLER(velqCount) {
+  bool isMap = false;
+  uint32_t entries = velqToolkitMapCount(argv[0], &isMap);
+  if (isMap) return velqResult(result, new VELQ_Value((int32_t)entries));
   VELQ_Array *array = argv[0]->getValueAsArray();
   if (!array) return VELQ_ERR_NOT_ARRAY;
   return velqResult(result, new VELQ_Value((int32_t)array->getSize()));
@@ -281,12 +350,12 @@ VELQ_HANDLER(velqKeys) {
   VELQ_Array *keys = new VELQ_Array();
   if (!keys) return VELQ_ERR_OUT_OF_MEMORY;
   for (int32_t i = 0; i < array->getSize(); i++) {
-    if (!storeElement(keys, i, new VELQ_Value(array->getElement(i)->index))) {
+    if (!velqToolkitStore(keys, i, new VELQ_Value(array->getElement(i)->index))) {
       delete keys;
       return VELQ_ERR_OUT_OF_MEMORY;
     }
   }
-  return arrayResult(keys, result);
+  return velqToolkitArrayResult(keys, result);
 }
 
 // The pieces between separators, each a value made from its text. An empty separator
@@ -295,8 +364,8 @@ VELQ_HANDLER(velqSplit) {
   if (!argv[0]->isString()) return VELQ_ERR_NOT_STRING;
   if (!argv[1]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t textLength, separatorLength;
-  const char *text = textOf(argv[0], &textLength);
-  const char *separator = textOf(argv[1], &separatorLength);
+  const char *text = velqToolkitTextOf(argv[0], &textLength);
+  const char *separator = velqToolkitTextOf(argv[1], &separatorLength);
   if (countPieces(text, textLength, separator, separatorLength) > VELQ_TOOLKIT_ELEMENT_LIMIT)
     return VELQ_ERR_MEMORY_LIMIT;
 
@@ -307,7 +376,7 @@ VELQ_HANDLER(velqSplit) {
   if (separatorLength == 0) {
     for (uint32_t i = 0; i < textLength && stored; i++) {
       if (!velqChargeWork(VELQ_WORK_PER_VALUE)) break;  // the run stops with its limit
-      stored = storeElement(pieces, index++, velqToolkitText(text + i, 1));
+      stored = velqToolkitStore(pieces, index++, velqToolkitText(text + i, 1));
     }
   } else if (textLength > 0) {
     const char *end = text + textLength;
@@ -316,7 +385,7 @@ VELQ_HANDLER(velqSplit) {
       if (!velqChargeWork(VELQ_WORK_PER_VALUE)) break;
       const char *hit = findNext(start, end, separator, separatorLength);
       const char *stop = hit ? hit : end;
-      stored = storeElement(pieces, index++, velqToolkitText(start, stop - start));
+      stored = velqToolkitStore(pieces, index++, velqToolkitText(start, stop - start));
       if (!hit) break;
       start = hit + separatorLength;
     }
@@ -325,7 +394,7 @@ VELQ_HANDLER(velqSplit) {
     delete pieces;
     return VELQ_ERR_OUT_OF_MEMORY;
   }
-  return arrayResult(pieces, result);
+  return velqToolkitArrayResult(pieces, result);
 }
 
 // The elements' texts in index order; a null element adds the empty text, an object
@@ -335,7 +404,7 @@ VELQ_HANDLER(velqJoin) {
   if (!array) return VELQ_ERR_NOT_ARRAY;
   if (!argv[1]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t separatorLength;
-  const char *separator = textOf(argv[1], &separatorLength);
+  const char *separator = velqToolkitTextOf(argv[1], &separatorLength);
   int32_t count = array->getSize();
   uint64_t total = count > 0 ? (uint64_t)separatorLength * (uint64_t)(count - 1) : 0;
   for (int32_t i = 0; i < count; i++) {
@@ -343,7 +412,7 @@ VELQ_HANDLER(velqJoin) {
     if (!element || element->isNull()) continue;
     if (!element->isString()) return VELQ_ERR_NOT_STRING;
     uint32_t length;
-    textOf(element, &length);
+    velqToolkitTextOf(element, &length);
     total += length;
   }
   if (total > VELQ_TOOLKIT_TEXT_LIMIT) return VELQ_ERR_MEMORY_LIMIT;
@@ -358,7 +427,7 @@ VELQ_HANDLER(velqJoin) {
       at += separatorLength;
     }
     uint32_t length;
-    const char *text = textOf(array->getElement(i)->value, &length);
+    const char *text = velqToolkitTextOf(array->getElement(i)->value, &length);
     memcpy(joined + at, text, length);
     at += length;
   }
@@ -374,9 +443,9 @@ VELQ_HANDLER(velqReplace) {
   for (int i = 0; i < 3; i++)
     if (!argv[i]->isString()) return VELQ_ERR_NOT_STRING;
   uint32_t textLength, oldLength, newLength;
-  const char *text = textOf(argv[0], &textLength);
-  const char *old = textOf(argv[1], &oldLength);
-  const char *replacement = textOf(argv[2], &newLength);
+  const char *text = velqToolkitTextOf(argv[0], &textLength);
+  const char *old = velqToolkitTextOf(argv[1], &oldLength);
+  const char *replacement = velqToolkitTextOf(argv[2], &newLength);
   uint64_t occurrences = oldLength > 0 ? countPieces(text, textLength, old, oldLength) : 0;
   if (occurrences > 0) occurrences--;  // the pieces between occurrences are one more
   uint64_t total = textLength - occurrences * oldLength + occurrences * newLength;

@@ -163,6 +163,19 @@ void velq_instance_free(velq_instance *instance) {
   delete instance;
 }
 
+velq_status velq_load_file(velq_engine *engine, const char *path, velq_instance **out,
+                           velq_error **error) {
+  velqNoError(error);
+  if (out) *out = nullptr;
+  if (!engine || !path || !out)
+    return velqFail(error, VELQ_STATUS_INVALID, "velq_load_file needs an engine, a path and out");
+  velq_script *script = nullptr;
+  velq_status status = velq_compile_file(engine, path, &script, error);
+  if (status == VELQ_OK) status = velq_load(script, out, error);
+  velq_script_free(script);  // the instance keeps what it needs
+  return status;
+}
+
 velq_status velq_run(velq_instance *instance, size_t argc, const velq_value *const *argv,
                      velq_value **result, velq_error **error) {
   return velq_call(instance, "main", argc, argv, result, error);

@@ -10,11 +10,11 @@
 
 namespace {
 
-// Hands a new value to the caller, or reports that memory for it was refused.
+// Hands a new value to the caller, or reports that memory for it was refused (and *out
+// is NULL, so that a host may free it either way).
 velq_status give(VELQ_Value *value, velq_value **out) {
-  if (!value) return VELQ_STATUS_NO_MEMORY;
-  *out = velqHandle(value);
-  return VELQ_OK;
+  *out = value ? velqHandle(value) : nullptr;
+  return value ? VELQ_OK : VELQ_STATUS_NO_MEMORY;
 }
 
 // Reads a number for the host: texts convert as the language's casts do (to 0), while
@@ -43,6 +43,7 @@ VELQ_Array *arrayOf(const velq_value *value) {
 }
 
 velq_status getElement(const velq_value *array, int32_t index, velq_value **out) {
+  if (out) *out = nullptr;
   VELQ_Array *elements = arrayOf(array);
   if (!elements || !out) return VELQ_STATUS_INVALID;
   const VELQ_Value *element = elements->get(index);
@@ -108,6 +109,7 @@ velq_status velq_value_bool(int b, velq_value **out) {
 }
 
 velq_status velq_value_text(const char *text, size_t length, velq_value **out) {
+  if (out) *out = nullptr;
   if (!out || (!text && length > 0) || length > UINT32_MAX) return VELQ_STATUS_INVALID;
   VELQ_Value *value = new VELQ_Value(text ? text : "", (uint32_t)length);
   // A text value whose text could not get memory is null.
@@ -119,6 +121,7 @@ velq_status velq_value_text(const char *text, size_t length, velq_value **out) {
 }
 
 velq_status velq_value_copy(const velq_value *value, velq_value **out) {
+  if (out) *out = nullptr;
   if (!value || !out) return VELQ_STATUS_INVALID;
   return give(velqCapiCopy(velqValue(value)), out);
 }
@@ -172,6 +175,21 @@ velq_status velq_value_get_text(const velq_value *value, const char **text, size
   return VELQ_OK;
 }
 
+int64_t velq_as_int(const velq_value *value, int64_t fallback) {
+  int64_t n;
+  return velq_value_get_int(value, &n) == VELQ_OK ? n : fallback;
+}
+
+double velq_as_real(const velq_value *value, double fallback) {
+  double d;
+  return velq_value_get_real(value, &d) == VELQ_OK ? d : fallback;
+}
+
+const char *velq_as_text(const velq_value *value, const char *fallback) {
+  const char *text;
+  return velq_value_get_text(value, &text, nullptr) == VELQ_OK ? text : fallback;
+}
+
 velq_status velq_value_get_object(const velq_value *value, void **object, const char **class_name) {
   VELQ_Object *record = value ? velqValue(value)->getValueAsObject() : nullptr;
   if (!record) return VELQ_STATUS_INVALID;
@@ -205,6 +223,7 @@ velq_status velq_array_set(velq_value *array, int32_t index, const velq_value *v
 }
 
 velq_status velq_array_get_key(const velq_value *array, const char *key, velq_value **out) {
+  if (out) *out = nullptr;
   int32_t index;
   if (!readIndex(key, &index)) return VELQ_STATUS_INVALID;
   return getElement(array, index, out);
@@ -218,6 +237,7 @@ velq_status velq_array_set_key(velq_value *array, const char *key, const velq_va
 
 velq_status velq_array_entry(const velq_value *array, size_t position, int32_t *index,
                              velq_value **value) {
+  if (value) *value = nullptr;
   VELQ_Array *elements = arrayOf(array);
   if (!elements || position >= (size_t)elements->getSize()) return VELQ_STATUS_INVALID;
   const VELQ_ArrayElement *entry = elements->getElement((int32_t)position);

@@ -124,7 +124,12 @@ int VELQ_Lexer::realToken(const char *text, VELQ_YYSTYPE *value) {
 
 int VELQ_Lexer::invalidCharacter(unsigned char byte) {
   char message[VELQ_INVALID_CHAR_MESSAGE_SIZE];
-  snprintf(message, sizeof message, "Invalid character '%c' (0x%02X)", (char)byte, (unsigned)byte);
+  // A byte that cannot be printed (a control, or part of a UTF-8 sequence) is shown in
+  // hexadecimal only, so that the message never writes it to a terminal.
+  if (byte > 0x20 && byte < 0x7F)
+    snprintf(message, sizeof message, "Invalid character '%c' (0x%02X)", (char)byte, (unsigned)byte);
+  else
+    snprintf(message, sizeof message, "Invalid character 0x%02X", (unsigned)byte);
   error(message);
   return -1;
 }

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "runtime/force_inline.h"
 #include "velq_variable.h"
 
 // The locals systems and variables of returned calls, kept by a run for its next calls
@@ -32,11 +33,15 @@ struct VELQ_RuntimeInternals {
   static void retireFrameLocals(VELQ_VariableSystem *system, VELQ_FrameSpares &spares);
   static void freeSpares(VELQ_FrameSpares &spares);
 
-  static uint32_t count(const VELQ_VariableSystem *system) { return system->count; }
-  static VELQ_Variable *at(const VELQ_VariableSystem *system, uint32_t i) {
+  VELQ_FORCE_INLINE static uint32_t count(const VELQ_VariableSystem *system) {
+    return system->count;
+  }
+  VELQ_FORCE_INLINE static VELQ_Variable *at(const VELQ_VariableSystem *system, uint32_t i) {
     return system->items[i];
   }
-  static const char *nameOf(const VELQ_Variable *variable) { return variable->name; }
+  VELQ_FORCE_INLINE static const char *nameOf(const VELQ_Variable *variable) {
+    return variable->name;
+  }
 };
 
 #endif

@@ -11,9 +11,15 @@ VELQ_DEFINE_POOLED_ALLOCATION(VELQ_Array)
 
 namespace {
 
-// Slot blocks grow by this many slots at a time; the count of slots is part of what an
-// array shows (it starts at 32, then 64, 96, ...).
-enum { ARRAY_GROWTH = 32 };
+// A slot block starts with this many slots and doubles whenever it is full, so that n
+// stores cost O(n) in all (32, 64, 128, ...).
+enum { ARRAY_FIRST_SLOTS = 32 };
+
+// The slot count after `allocated` slots are full: double, up to the most an array counts.
+int32_t grownSlots(int32_t allocated) {
+  if (allocated < ARRAY_FIRST_SLOTS) return ARRAY_FIRST_SLOTS;
+  return allocated > INT32_MAX / 2 ? INT32_MAX : allocated * 2;
+}
 
 // The position of the first of the size slots whose index is not below index:
 // the slot holding it, or where it belongs.
@@ -94,6 +100,8 @@ VELQ_Value *VELQ_ValueInternals::element(VELQ_Array *array, int32_t index) {
       return elements[near].value;
     }
   }
+  // An index past the last one, as a store that fills an array in order asks about.
+  if (size == 0 || elements[size - 1].index < index) return nullptr;
   int32_t position = lowerBound(elements, size, index);
   if (position < size && elements[position].index == index) {
     array->lastFound = position;
@@ -117,8 +125,7 @@ bool VELQ_ValueInternals::store(VELQ_Array *array, int32_t index, VELQ_Value *va
   }
   if (size == array->allocated) {
     if (array->allocated == INT32_MAX) return false;
-    int32_t grown =
-        array->allocated > INT32_MAX - ARRAY_GROWTH ? INT32_MAX : array->allocated + ARRAY_GROWTH;
+    int32_t grown = grownSlots(array->allocated);
     VELQ_ArrayElement *block = static_cast<VELQ_ArrayElement *>(
         velqReallocate(elements, sizeof(VELQ_ArrayElement) * (size_t)grown));
     if (!block) return false;

@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "runtime/force_inline.h"
 #include "velq_array.h"
 #include "velq_object.h"
 #include "velq_value.h"
@@ -73,19 +74,19 @@ struct VELQ_ValueInternals {
 
   // Whether the value holds nothing that another value could share or that must be
   // released: null, or a number without a text.
-  static bool isPlain(const VELQ_Value *value) {
+  VELQ_FORCE_INLINE static bool isPlain(const VELQ_Value *value) {
     // Objects and arrays are types 1 and 2.
     return !value->stringValue && (uint8_t)(value->dataType - DTYPE_OBJECT) > 1;
   }
-  static int typeOf(const VELQ_Value *value) { return value->dataType; }
-  static void putNull(VELQ_Value *slot) { memset((void *)slot, 0, sizeof *slot); }
-  static void putInt32(VELQ_Value *slot, int32_t n) {
+  VELQ_FORCE_INLINE static int typeOf(const VELQ_Value *value) { return value->dataType; }
+  VELQ_FORCE_INLINE static void putNull(VELQ_Value *slot) { memset((void *)slot, 0, sizeof *slot); }
+  VELQ_FORCE_INLINE static void putInt32(VELQ_Value *slot, int32_t n) {
     putNull(slot);
     slot->dataType = DTYPE_INT32;
     slot->value.int32 = n;
   }
   // The engine's copy of from (sharing its text) built in a raw slot.
-  static void putCopy(VELQ_Value *slot, const VELQ_Value *from) {
+  VELQ_FORCE_INLINE static void putCopy(VELQ_Value *slot, const VELQ_Value *from) {
     if (isPlain(from)) {
       memcpy((void *)slot, (const void *)from, sizeof *slot);
     } else {
@@ -94,14 +95,14 @@ struct VELQ_ValueInternals {
     }
   }
   // Moves the value from one place to a raw slot; `from` is raw afterwards.
-  static void move(VELQ_Value *slot, VELQ_Value *from) {
+  VELQ_FORCE_INLINE static void move(VELQ_Value *slot, VELQ_Value *from) {
     memcpy((void *)slot, (const void *)from, sizeof *slot);
   }
-  static void drop(VELQ_Value *slot) {
+  VELQ_FORCE_INLINE static void drop(VELQ_Value *slot) {
     if (!isPlain(slot)) slot->~VELQ_Value();
   }
   // Replaces what target holds by the engine's copy of from.
-  static void assign(VELQ_Value *target, const VELQ_Value *from) {
+  VELQ_FORCE_INLINE static void assign(VELQ_Value *target, const VELQ_Value *from) {
     if (target == from) return;
     drop(target);
     putCopy(target, from);
@@ -116,9 +117,12 @@ struct VELQ_ValueInternals {
   }
 
   // The numbers of a plain value, for the machine's fast paths.
-  static int32_t &int32Of(VELQ_Value *value) { return value->value.int32; }
-  static double &realOf(VELQ_Value *value) { return value->value.real; }
-  static void setType(VELQ_Value *value, int type) { value->dataType = (uint8_t)type; }
+  VELQ_FORCE_INLINE static int32_t &int32Of(VELQ_Value *value) { return value->value.int32; }
+  VELQ_FORCE_INLINE static double &realOf(VELQ_Value *value) { return value->value.real; }
+  VELQ_FORCE_INLINE static uint64_t &uint64Of(VELQ_Value *value) { return value->value.uint64; }
+  VELQ_FORCE_INLINE static void setType(VELQ_Value *value, int type) {
+    value->dataType = (uint8_t)type;
+  }
 
   // ---- Built-ins that make texts ----
 

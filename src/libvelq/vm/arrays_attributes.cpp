@@ -109,6 +109,11 @@ void VELQ_ProgramInternals::doElementSet(VELQ_Program &program) {
   V::move(program.internals->machine.sp++, result.get());
 }
 
+void VELQ_ProgramInternals::refuseElementSet(VELQ_Program &program) {
+  popValues(program, 3);
+  program.error(VELQ_ERR_OUT_OF_MEMORY);
+}
+
 namespace {
 
 // Runs a call of the host's class; an exception it throws gives error 31 with its text as

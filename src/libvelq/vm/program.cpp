@@ -190,7 +190,8 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
   m.constantCount = program.constants->getCount();
   m.globalCount = program.globals->getCount();
   bool complete = program.environment && program.locals &&
-                  !VELQ_EnvironmentInternals::outOfMemory(program.environment);
+                  !VELQ_EnvironmentInternals::outOfMemory(program.environment) &&
+                  keepArguments(program, argc, argv);
   // The arguments' variables keep the shared copies of the names "$1" ... "$255".
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; i <= argc; i++) {
@@ -215,6 +216,20 @@ bool VELQ_ProgramInternals::takeRunInputs(VELQ_Program &program, VELQ_Environmen
   return true;
 }
 
+bool VELQ_ProgramInternals::keepArguments(VELQ_Program &program, uint32_t argc,
+                                          VELQ_Value *const *argv) {
+  if (argc == 0) return true;
+  VELQ_Value **kept = static_cast<VELQ_Value **>(velqAllocate(argc * sizeof *kept));
+  if (!kept) return false;
+  bool complete = true;
+  for (uint32_t i = 0; i < argc; i++) {
+    kept[i] = velqStoredCopy(argv[i]);
+    if (!kept[i]) complete = false;
+  }
+  program.internals->arguments = kept;
+  return complete;
+}
+
 // The mirror of takeRunInputs: the values left on the data stack, the frames still open
 // (each with the locals of its caller), the environment (unless a loaded program keeps
 // it) and the locals go.
@@ -232,8 +247,17 @@ void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program, bool keepEnv
   }
   delete program.locals;
   program.locals = nullptr;
-  program.internals->argumentCount = 0;
+  releaseArguments(program);
   program.internals->running = false;
+}
+
+void VELQ_ProgramInternals::releaseArguments(VELQ_Program &program) {
+  if (VELQ_Value **kept = program.internals->arguments) {
+    for (unsigned long i = 0; i < program.internals->argumentCount; i++) delete kept[i];
+    velqRelease(kept);
+    program.internals->arguments = nullptr;
+  }
+  program.internals->argumentCount = 0;
 }
 
 namespace {
@@ -487,6 +511,11 @@ bool VELQ_Program::endedByExit() const { return internals && internals->endedByE
 
 unsigned long VELQ_Program::getArgumentCount() const {
   return internals ? internals->argumentCount : 0;
+}
+
+const VELQ_Value *VELQ_Program::getArgument(unsigned long i) const {
+  if (!internals || !internals->arguments || i >= internals->argumentCount) return nullptr;
+  return internals->arguments[i];
 }
 
 VELQ_Variable *VELQ_Program::findGlobalVariable(const char *name) {

@@ -61,6 +61,10 @@ struct VELQ_ProgramInternals {
   std::atomic<bool> running{false};  // read by cancel(), from any thread
   uint32_t nextPosition = 0;         // where execute() continues after the current step
   unsigned long argumentCount = 0;
+  // Copies of the run's or call's arguments, for getArgument: $1, $2, ... are variables
+  // of main's locals, which a script may assign and a match overwrites. Null without
+  // arguments; an entry is null when memory for its copy was refused.
+  VELQ_Value **arguments = nullptr;
   char **moduleFiles = nullptr;  // per merged module: the file it was read from, or null
   // The variable an access by name gets when memory for a new one is refused; the run
   // stops at once, and the instruction never works on a missing variable.
@@ -114,6 +118,10 @@ struct VELQ_ProgramInternals {
                              VELQ_VariableSystem **globalsOut);
   static bool takeRunInputs(VELQ_Program &program, VELQ_Environment *environment, uint32_t argc,
                             VELQ_Value **argv, VELQ_VariableSystem *userLocals);
+  // Keeps copies of the arguments for getArgument; false when memory is refused.
+  static bool keepArguments(VELQ_Program &program, uint32_t argc, VELQ_Value *const *argv);
+  // The mirror of keepArguments, at the end of a run or call.
+  static void releaseArguments(VELQ_Program &program);
   static void releaseRunInputs(VELQ_Program &program, bool keepEnvironment);
   // Forgets what a loaded program keeps for its calls (the translation's shortcut, the
   // function called last): its code or function table changes.
@@ -186,6 +194,8 @@ struct VELQ_ProgramInternals {
   static void doArrayDeclare(VELQ_Program &program, const char *name);
   static void doElementGet(VELQ_Program &program);
   static void doElementSet(VELQ_Program &program);
+  // ESET without memory for the element: its three operands go, and error 29 is raised.
+  static void refuseElementSet(VELQ_Program &program);
   static void doAttributeGet(VELQ_Program &program, const char *name);
   static void doAttributeSet(VELQ_Program &program, const char *name);
   // A call by name; when it calls a script function, nextPosition is its address.

@@ -14,10 +14,12 @@
 // instruction against the step and time budgets.
 #include <stdint.h>
 
+#include "runtime/force_inline.h"
 #include "values/value_internals.h"
 #include "vm/opcodes.h"
 #include "vm/program_internals.h"
 #include "runtime/variable_internals.h"
+#include "velq_array.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
@@ -31,8 +33,9 @@ typedef VELQ_ValueInternals V;
 
 // The variable a name instruction means, when its cache can tell at once; null when the
 // full lookup must decide.
-inline VELQ_Variable *cachedVariable(const VELQ_Machine &machine, const VELQ_NameCache *cache,
-                                     const VELQ_VariableSystem *locals) {
+VELQ_FORCE_INLINE VELQ_Variable *cachedVariable(const VELQ_Machine &machine,
+                                                const VELQ_NameCache *cache,
+                                                const VELQ_VariableSystem *locals) {
   if (cache->stamp != machine.stamp) return nullptr;
   if (cache->kind == VELQ_NameCache::CONSTANT_OR_GLOBAL) return cache->variable;
   if (cache->kind == VELQ_NameCache::LOCAL && cache->index < VELQ_RuntimeInternals::count(locals)) {
@@ -45,38 +48,112 @@ inline VELQ_Variable *cachedVariable(const VELQ_Machine &machine, const VELQ_Nam
 // The common type of two 32-bit integers (int32, unless both are uint32: an unsigned
 // operand counts as signed beside a signed one), or 0 when an operand is not a 32-bit
 // integer. Types 5 and 7 are the two, and differ in one bit.
-inline int bits32Pair(const VELQ_Value *left, const VELQ_Value *right) {
+VELQ_FORCE_INLINE int bits32Pair(const VELQ_Value *left, const VELQ_Value *right) {
   int leftType = V::typeOf(left), rightType = V::typeOf(right);
   if ((leftType & ~2) != DTYPE_INT32 || (rightType & ~2) != DTYPE_INT32) return 0;
   return leftType == DTYPE_UINT32 && rightType == DTYPE_UINT32 ? DTYPE_UINT32 : DTYPE_INT32;
 }
 
-inline uint32_t bitsOf(const VELQ_Value *value) {
+VELQ_FORCE_INLINE uint32_t bitsOf(const VELQ_Value *value) {
   return (uint32_t)V::int32Of(const_cast<VELQ_Value *>(value));
 }
 
-// A real, an int32 or a uint32: the numbers whose mixes the fast paths carry out in reals.
-inline bool isReal32Mix(int type) { return type == DTYPE_REAL || (type & ~2) == DTYPE_INT32; }
+// The common type of two integers of which one at least is 64 bits wide, as the general
+// path's promotion finds it (an unsigned operand beside a signed one counts as the signed
+// type of its width, and the greater code wins), or 0 when an operand is not an integer.
+// Types 5 to 8 are the integers.
+VELQ_FORCE_INLINE int bits64Pair(const VELQ_Value *left, const VELQ_Value *right) {
+  int leftType = V::typeOf(left), rightType = V::typeOf(right);
+  if ((unsigned)(leftType - DTYPE_INT32) > 3 || (unsigned)(rightType - DTYPE_INT32) > 3) return 0;
+  bool leftUnsigned = leftType >= DTYPE_UINT32, rightUnsigned = rightType >= DTYPE_UINT32;
+  if (leftUnsigned != rightUnsigned) {
+    if (leftUnsigned) leftType -= DTYPE_UINT32 - DTYPE_INT32;
+    if (rightUnsigned) rightType -= DTYPE_UINT32 - DTYPE_INT32;
+  }
+  return leftType > rightType ? leftType : rightType;
+}
 
-inline double realOf(const VELQ_Value *value) {
+// An integer's two's-complement bits on 64 bits, as its conversion to a 64-bit type
+// gives them: an int32 extends its sign, a uint32 zeros.
+VELQ_FORCE_INLINE uint64_t bits64Of(const VELQ_Value *value) {
   VELQ_Value *v = const_cast<VELQ_Value *>(value);
   switch (V::typeOf(value)) {
-    case DTYPE_REAL:
-      return V::realOf(v);
     case DTYPE_INT32:
-      return V::int32Of(v);
-    default:
+      return (uint64_t)(int64_t)V::int32Of(v);
+    case DTYPE_UINT32:
       return (uint32_t)V::int32Of(v);
+    default:
+      return V::uint64Of(v);
+  }
+}
+
+// A real, an int32, an int64 or a uint32 (types 4 to 7): the numbers whose mixes the
+// fast paths carry out in reals. A uint64 has no conversion to a real.
+VELQ_FORCE_INLINE bool isRealMix(int type) { return (unsigned)(type - DTYPE_REAL) <= 3; }
+
+VELQ_FORCE_INLINE double realOf(const VELQ_Value *value) {
+  VELQ_Value *v = const_cast<VELQ_Value *>(value);
+  int type = V::typeOf(value);
+  if (LIKELY(type == DTYPE_REAL)) return V::realOf(v);
+  if (type == DTYPE_INT32) return V::int32Of(v);
+  if (type == DTYPE_INT64) return (double)(int64_t)V::uint64Of(v);
+  return (uint32_t)V::int32Of(v);
+}
+
+// The result of an integer operator on 64-bit operands of the common type `type` (int64
+// or uint64) into out, as the general path computes it on the converted operands (values/
+// value_arith.cpp). False when the general path must decide (a zero divisor of %, /).
+VELQ_FORCE_INLINE bool integer64(int opCode, int type, uint64_t l, uint64_t r, uint64_t *out) {
+  unsigned places = (uint32_t)r & 255u;  // the count of a shift, as the general path reads it
+  switch (opCode) {
+    case OP_ADD:
+      *out = l + r;
+      return true;
+    case OP_SUB:
+      *out = l - r;
+      return true;
+    case OP_MUL:
+      *out = l * r;
+      return true;
+    case OP_REM:
+      if (r == 0) return false;  // error 9 from the general path
+      if (type == DTYPE_UINT64)
+        *out = l % r;
+      else  // the most negative int64 by -1 has the remainder 0 (and no trap)
+        *out = r == UINT64_MAX ? 0 : (uint64_t)((int64_t)l % (int64_t)r);
+      return true;
+    case OP_BITAND:
+      *out = l & r;
+      return true;
+    case OP_BITOR:
+      *out = l | r;
+      return true;
+    case OP_BITXOR:
+      *out = l ^ r;
+      return true;
+    case OP_LSHIFT:
+      *out = places >= 64 ? 0 : l << places;
+      return true;
+    case OP_RSHIFT:
+      if (type == DTYPE_UINT64) {
+        *out = places >= 64 ? 0 : l >> places;
+      } else {
+        if (places >= 64) places = 63;
+        *out = (l & 0x8000000000000000u) ? ~(~l >> places) : l >> places;
+      }
+      return true;
+    default:
+      return false;
   }
 }
 
 // left := left op right in place, for the arithmetic, bitwise and shift operators, when
-// the operands are two 32-bit integers, or (for + - * /) any two of int32, uint32 and
-// real, one of which is a real; and for / whenever both are of those three. right is only
+// the operands are two integers, or (for + - * /) any two of int32, int64, uint32 and
+// real, one of which is a real; and for / whenever both are of those four. right is only
 // read. These are the results the general path gives (vm/operators.cpp) without its
 // conversions. False, with nothing changed, when the general path must decide (other
 // types, a zero divisor of %, a real where integers are wanted).
-inline bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_Value *right) {
+VELQ_FORCE_INLINE bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_Value *right) {
   int type = bits32Pair(left, right);
   if (type && opCode != OP_DIV) {
     uint32_t l = bitsOf(left), r = bitsOf(right), out;
@@ -120,8 +197,16 @@ inline bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_Value *right
     V::setType(left, type);
     return true;
   }
+  if (!type && opCode != OP_DIV && (type = bits64Pair(left, right)) != 0) {
+    uint64_t out;
+    if (!integer64(opCode, type, bits64Of(left), bits64Of(right), &out)) return false;
+    if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
+    V::uint64Of(left) = out;
+    V::setType(left, type);
+    return true;
+  }
   int leftType = V::typeOf(left), rightType = V::typeOf(right);
-  if (!isReal32Mix(leftType) || !isReal32Mix(rightType)) return false;
+  if (!isRealMix(leftType) || !isRealMix(rightType)) return false;
   if (opCode != OP_DIV && leftType != DTYPE_REAL && rightType != DTYPE_REAL) return false;
   double l = realOf(left), r = realOf(right), out;
   switch (opCode) {
@@ -146,9 +231,29 @@ inline bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_Value *right
   return true;
 }
 
-// The outcome (1 or 0) of a comparison of two 32-bit integers, or of any two of int32,
+// The outcome (1 or 0) of comparing l and r, which are ordered as unsigned numbers.
+VELQ_FORCE_INLINE int compareOrdered(int opCode, uint64_t l, uint64_t r) {
+  switch (opCode) {
+    case OP_EQ:
+      return l == r;
+    case OP_NE:
+      return l != r;
+    case OP_LT:
+      return l < r;
+    case OP_LE:
+      return l <= r;
+    case OP_GT:
+      return l > r;
+    case OP_GE:
+      return l >= r;
+    default:
+      return -1;
+  }
+}
+
+// The outcome (1 or 0) of a comparison of two integers, or of any two of int32, int64,
 // uint32 and real (compared as reals); -1 when the general path must decide.
-inline int fastComparison(int opCode, const VELQ_Value *left, const VELQ_Value *right) {
+VELQ_FORCE_INLINE int fastComparison(int opCode, const VELQ_Value *left, const VELQ_Value *right) {
   int type = bits32Pair(left, right);
   if (type) {
     uint32_t l = bitsOf(left), r = bitsOf(right);
@@ -156,24 +261,18 @@ inline int fastComparison(int opCode, const VELQ_Value *left, const VELQ_Value *
       l ^= 0x80000000u;  // signed order as unsigned order
       r ^= 0x80000000u;
     }
-    switch (opCode) {
-      case OP_EQ:
-        return l == r;
-      case OP_NE:
-        return l != r;
-      case OP_LT:
-        return l < r;
-      case OP_LE:
-        return l <= r;
-      case OP_GT:
-        return l > r;
-      case OP_GE:
-        return l >= r;
-      default:
-        return -1;
-    }
+    return compareOrdered(opCode, l, r);
   }
-  if (!isReal32Mix(V::typeOf(left)) || !isReal32Mix(V::typeOf(right))) return -1;
+  type = bits64Pair(left, right);
+  if (type) {
+    uint64_t l = bits64Of(left), r = bits64Of(right);
+    if (type == DTYPE_INT64) {
+      l ^= 0x8000000000000000u;
+      r ^= 0x8000000000000000u;
+    }
+    return compareOrdered(opCode, l, r);
+  }
+  if (!isRealMix(V::typeOf(left)) || !isRealMix(V::typeOf(right))) return -1;
   double l = realOf(left), r = realOf(right);
   switch (opCode) {
     case OP_EQ:
@@ -192,6 +291,27 @@ inline int fastComparison(int opCode, const VELQ_Value *left, const VELQ_Value *
       return -1;
   }
 }
+
+// Whether a value is an integer whose step ++ or -- the fast paths make: an int32 or an
+// int64.
+VELQ_FORCE_INLINE bool isSteppable(int type) {
+  return type == DTYPE_INT32 || type == DTYPE_INT64;
+}
+
+// value := value + 1 or value - 1 on an int32 or int64.
+VELQ_FORCE_INLINE void stepInteger(VELQ_Value *value, bool up) {
+  if (V::typeOf(value) == DTYPE_INT32) {
+    V::int32Of(value) = (int32_t)((uint32_t)V::int32Of(value) + (up ? 1u : 0xFFFFFFFFu));
+  } else {
+    V::uint64Of(value) += up ? 1u : UINT64_MAX;
+  }
+}
+
+// Room for a value kept aside for a moment, outside the stack.
+struct HeldValue {
+  alignas(VELQ_Value) unsigned char bytes[sizeof(VELQ_Value)];
+  VELQ_Value *get() { return reinterpret_cast<VELQ_Value *>(bytes); }
+};
 
 }  // namespace
 
@@ -503,15 +623,13 @@ do_DECP: {
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   ROOM(1);
   VELQ_Value *value = variable->getValue();
-  // An int32 without a text: x++ and x-- push the value as it was, and one with a text
-  // (" 7", "0x10") must keep it in that copy, which the general path makes.
-  if (LIKELY(V::typeOf(value) == DTYPE_INT32 && V::isPlain(value))) {
-    int32_t before = V::int32Of(value);
-    int32_t after = (int32_t)((uint32_t)before + (op->opCode == OP_INC || op->opCode == OP_INCP
-                                                      ? 1u
-                                                      : 0xFFFFFFFFu));
-    V::int32Of(value) = after;
-    V::putInt32(sp, op->opCode == OP_INC || op->opCode == OP_DEC ? before : after);
+  // An int32 or int64 without a text: x++ and x-- push the value as it was, and one with
+  // a text (" 7", "0x10") must keep it in that copy, which the general path makes.
+  if (LIKELY(isSteppable(V::typeOf(value)) && V::isPlain(value))) {
+    bool postfix = op->opCode == OP_INC || op->opCode == OP_DEC;
+    if (postfix) V::move(sp, value);  // a plain value is copied by its bytes
+    stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP);
+    if (!postfix) V::move(sp, value);
     sp++;
     NEXT();
   }
@@ -524,6 +642,11 @@ do_NEG:
     VELQ_Value *value = sp - 1;
     if (V::typeOf(value) == DTYPE_INT32) {
       V::int32Of(value) = (int32_t)(0u - (uint32_t)V::int32Of(value));
+      if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
+      NEXT();
+    }
+    if (V::typeOf(value) == DTYPE_INT64) {
+      V::uint64Of(value) = 0u - V::uint64Of(value);
       if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
       NEXT();
     }
@@ -555,13 +678,61 @@ do_ARRAY:
   CALL_OUT(doArrayDeclare(p, op->operand.name));
   NEXT();
 
-do_EGET:
+do_EGET: {
+  // An int32 index into an array: the element's copy (or null) takes the array's place.
+  // The copy is made before the array value goes, which may hold the array's last
+  // reference.
+  if (LIKELY(sp - m.stack >= 2)) {
+    VELQ_Value *arrayValue = sp - 2, *index = sp - 1;
+    VELQ_Array *array = arrayValue->getValueAsArray();
+    if (LIKELY(array && V::typeOf(index) == DTYPE_INT32)) {
+      HeldValue element;
+      const VELQ_Value *stored = V::element(array, V::int32Of(index));
+      if (stored) {
+        V::putCopy(element.get(), stored);
+      } else {
+        V::putNull(element.get());  // a missing element reads as null
+      }
+      V::drop(index);
+      V::drop(arrayValue);
+      V::move(arrayValue, element.get());
+      sp--;
+      NEXT();
+    }
+  }
   CALL_OUT(doElementGet(p));
   NEXT();
+}
 
-do_ESET:
+do_ESET: {
+  // A value without anything to copy stored under an int32 index: an element that holds
+  // such a value takes its bytes in place; a new one gets a value of its own. The value
+  // stays as the value of the assignment, in the array's place.
+  if (LIKELY(sp - m.stack >= 3)) {
+    VELQ_Value *arrayValue = sp - 3, *index = sp - 2, *value = sp - 1;
+    VELQ_Array *array = arrayValue->getValueAsArray();
+    if (LIKELY(array && V::typeOf(index) == DTYPE_INT32 && V::isPlain(value))) {
+      VELQ_Value *stored = V::element(array, V::int32Of(index));
+      if (stored && V::isPlain(stored)) {
+        V::move(stored, value);  // a plain value is copied by its bytes
+      } else {
+        VELQ_Value *fresh = new VELQ_Value();
+        if (fresh) V::move(fresh, value);
+        if (UNLIKELY(!fresh || !V::store(array, V::int32Of(index), fresh))) {
+          delete fresh;
+          CALL_OUT(refuseElementSet(p));
+        }
+      }
+      V::drop(index);
+      V::drop(arrayValue);
+      V::move(arrayValue, value);
+      sp -= 2;
+      NEXT();
+    }
+  }
   CALL_OUT(doElementSet(p));
   NEXT();
+}
 
 // ---- Fused handlers (vm/translation.cpp puts them where a sequence of instructions
 // allows) ----
@@ -587,10 +758,9 @@ do_set_pop: {
 do_step_pop: {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   VELQ_Value *value = variable ? variable->getValue() : nullptr;
-  if (UNLIKELY(!value || V::typeOf(value) != DTYPE_INT32)) goto *labels[op->opCode];
+  if (UNLIKELY(!value || !isSteppable(V::typeOf(value)))) goto *labels[op->opCode];
   if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
-  bool up = op->opCode == OP_INC || op->opCode == OP_INCP;
-  V::int32Of(value) = (int32_t)((uint32_t)V::int32Of(value) + (up ? 1u : 0xFFFFFFFFu));
+  stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP);
   op += 2;
   DISPATCH();
 }

@@ -8,10 +8,23 @@
  *
  * Errors: a function that can fail for a reason worth reporting takes a last parameter
  * velq_error **error. When it fails and error is not NULL, *error receives a new error
- * that the caller frees with velq_error_free; on success *error is set to NULL. */
+ * that the caller frees with velq_error_free; on success *error is set to NULL.
+ *
+ * Formats: velq_callf, velq_call_returnf and velq_array_setf make values from C arguments
+ * as printf makes text, one letter per value; velq_call_args reads arguments back into C
+ * variables as scanf does, with the same letters:
+ *   i  int                    I  int64_t                d  double
+ *   s  const char *, a text ending in a zero byte (NULL is VELQ_STATUS_INVALID)
+ *   t  const char *, size_t: a counted text, zero bytes kept
+ *   v  const velq_value *, copied (NULL is VELQ_STATUS_INVALID)
+ *   n  null, taking no C argument (making only)
+ * i is int, not int64_t, so that a plain 3 is right: a C variadic function cannot tell
+ * the width of what it was given. A format with another letter is VELQ_STATUS_INVALID
+ * before any C argument is read. */
 #ifndef VELQ_C_H
 #define VELQ_C_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -117,6 +130,10 @@ VELQ_C_EXPORT void velq_script_free(velq_script *script);
 VELQ_C_EXPORT velq_status velq_load(velq_script *script, velq_instance **out,
                                     velq_error **error);
 VELQ_C_EXPORT void velq_instance_free(velq_instance *instance);
+/* Compiles a file and loads it in one step, for a host that wants one instance of it:
+ * velq_compile_file and velq_load with no script handle in between. */
+VELQ_C_EXPORT velq_status velq_load_file(velq_engine *engine, const char *path,
+                                         velq_instance **out, velq_error **error);
 
 /* Runs "main" with the arguments ($1, $2, ...). *result (when result is not NULL)
  * receives the value main returned, a new value the caller frees. */
@@ -127,6 +144,15 @@ VELQ_C_EXPORT velq_status velq_run(velq_instance *instance, size_t argc,
 VELQ_C_EXPORT velq_status velq_call(velq_instance *instance, const char *function, size_t argc,
                                     const velq_value *const *argv, velq_value **result,
                                     velq_error **error);
+/* The same with the arguments made from a format (see Formats above):
+ *   velq_callf(instance, "area", &result, &error, "id", 3, 4.5)
+ * A NULL text or value among them is VELQ_STATUS_INVALID, and the function is not called. */
+VELQ_C_EXPORT velq_status velq_callf(velq_instance *instance, const char *function,
+                                     velq_value **result, velq_error **error,
+                                     const char *format, ...);
+VELQ_C_EXPORT velq_status velq_vcallf(velq_instance *instance, const char *function,
+                                      velq_value **result, velq_error **error,
+                                      const char *format, va_list arguments);
 
 /* Globals of an instance: set before or between calls, read after. */
 VELQ_C_EXPORT velq_status velq_set_global(velq_instance *instance, const char *name,
@@ -172,6 +198,12 @@ VELQ_C_EXPORT velq_status velq_value_get_text(const velq_value *value, const cha
 /* The host pointer of an object value, and its class name. */
 VELQ_C_EXPORT velq_status velq_value_get_object(const velq_value *value, void **object,
                                                 const char **class_name);
+/* Plain readers for a host that has a fallback: the value read as the readers above read
+ * it, or fallback where they fail (a NULL handle; a null, array or object value; for the
+ * text, memory refused). The text lives as velq_value_get_text's does. */
+VELQ_C_EXPORT int64_t velq_as_int(const velq_value *value, int64_t fallback);
+VELQ_C_EXPORT double velq_as_real(const velq_value *value, double fallback);
+VELQ_C_EXPORT const char *velq_as_text(const velq_value *value, const char *fallback);
 
 /* ---- Arrays ---------------------------------------------------------------------- */
 
@@ -183,6 +215,12 @@ VELQ_C_EXPORT velq_status velq_array_get(const velq_value *array, int32_t index,
 /* Stores a copy of value at an index. */
 VELQ_C_EXPORT velq_status velq_array_set(velq_value *array, int32_t index,
                                          const velq_value *value);
+/* Stores values made from a format (see Formats above) at index, index + 1, ...:
+ *   velq_array_setf(array, 0, "sid", "x", 2, 0.5)
+ * A bad format or a NULL text or value stores nothing; when memory is refused, the values
+ * before the one that failed are stored. */
+VELQ_C_EXPORT velq_status velq_array_setf(velq_value *array, int32_t index, const char *format,
+                                          ...);
 /* The same by a key text, read as the language reads an index ("7" is 7). */
 VELQ_C_EXPORT velq_status velq_array_get_key(const velq_value *array, const char *key,
                                              velq_value **out);
@@ -200,11 +238,29 @@ VELQ_C_EXPORT size_t velq_call_argc(const velq_host_call *call);
 VELQ_C_EXPORT const velq_value *velq_call_arg(const velq_host_call *call, size_t i);
 /* The name the script called the function by. */
 VELQ_C_EXPORT const char *velq_call_name(const velq_host_call *call);
-/* Gives the call's result; the call takes the value. Without it the result is null. */
+/* Gives the call's result; the call takes the value, and drops it when the host function
+ * then returns a failure. Without it the result is null. */
 VELQ_C_EXPORT velq_status velq_call_return(velq_host_call *call, velq_value *result);
 /* Ends the run with error 31 "Host exception", message as its detail; returns the status
  * the host function then returns. */
 VELQ_C_EXPORT velq_status velq_call_fail(velq_host_call *call, const char *message);
+/* Reads the arguments by a format (see Formats above) into the pointers that follow, one
+ * letter per argument in order: int *, int64_t *, double *, const char ** (s), const
+ * char ** and size_t * (t), const velq_value ** (v). Texts and values are borrowed for
+ * the call:
+ *   double a, b;
+ *   velq_status status = velq_call_args(call, "dd", &a, &b);
+ *   if (status != VELQ_OK) return status;
+ * Numbers and texts convert as velq_value_get_int, _real and _text do; i also fails for a
+ * number outside int. When an argument is missing or does not convert, the call fails as
+ * with velq_call_fail, naming the argument ("mean: argument 2: expected a number, got
+ * array"), and that status is returned; the pointers of the arguments before it are
+ * written. A bad format or a NULL pointer is VELQ_STATUS_INVALID. */
+VELQ_C_EXPORT velq_status velq_call_args(velq_host_call *call, const char *format, ...);
+/* Gives the call's result made from a format of one letter, as velq_call_return gives a
+ * value: velq_call_returnf(call, "d", (a + b) / 2). VELQ_STATUS_NO_MEMORY when memory is
+ * refused, VELQ_STATUS_INVALID for another format or a NULL text or value. */
+VELQ_C_EXPORT velq_status velq_call_returnf(velq_host_call *call, const char *format, ...);
 
 /* ---- Errors ---------------------------------------------------------------------- */
 

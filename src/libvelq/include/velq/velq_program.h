@@ -155,8 +155,11 @@ public:
   // Whether the latest run ended through the exit statement or _exit; its result is
   // then the value exited with.
   bool endedByExit() const;
-  // During a run, for host functions: the number of arguments the run was given.
+  // During a run, for host functions: the number of arguments the run was given, and
+  // argument i (from 0) as the run was given it, whatever the script did to $1, $2, ...
+  // since (the program keeps it; null beyond the count).
   unsigned long getArgumentCount() const;
+  const VELQ_Value *getArgument(unsigned long i) const;
 
   // Where the latest run-time error happened: frame 0 is where the error was raised,
   // each later frame the call that led to the one before it, down to the function the

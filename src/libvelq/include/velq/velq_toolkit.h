@@ -1,5 +1,8 @@
-// The toolkit: an optional set of external functions for scripts that read their input,
-// work with arrays and texts, and round and format numbers. Every environment starts with
+// The toolkit: an optional set of external functions for scripts that read their input
+// and arguments, work with arrays, maps and texts, write to standard error and to files,
+// and round and format numbers. Its file functions (ReadFile, WriteFile, AppendFile) reach
+// any file the process may open: a host that runs scripts it does not trust leaves the
+// toolkit out. Every environment starts with
 // the 30 built-in functions only; a host adds the toolkit with one call, and the velq tool
 // adds it unless told not to.
 //
@@ -29,7 +32,7 @@ struct VELQ_ToolkitFunction {
   const char *description;  // what it gives, in one line
 };
 
-enum { VELQ_TOOLKIT_COUNT = 13 };
+enum { VELQ_TOOLKIT_COUNT = 35 };
 
 // The toolkit's functions, in the order they are registered and listed.
 VELQ_API extern const VELQ_ToolkitFunction VELQ_ToolkitFunctions[VELQ_TOOLKIT_COUNT];
