@@ -45,6 +45,9 @@ ROWS = [
     ("Join of many pieces",
      text_of(1 * MiB) + '  p = Split(s, "");\n  while (1) t = Join(p, ",");\n',
      1.0, 1024 * MiB, "Error 27", None),
+    ("Sort of many elements",
+     '  array a;\n  i = 0;\n  while (i < 2000000) { a[i] = (i * 7919) % 1000003; i++; }\n'
+     '  while (1) t = Sort(a);\n', 1.0, 1024 * MiB, "Error 27", None),
     ("Split into characters", text_of(15 * MiB) + '  p = Split(s, "");\n  return Count(p);\n',
      0.2, 4096 * MiB, "Error 27", None),
     ("copies of nested arrays under a deadline",

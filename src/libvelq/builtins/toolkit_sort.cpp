@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "toolkit_functions.h"
 #include "values/deep_copy.h"
 #include "velq_array.h"
@@ -59,6 +60,9 @@ int compareTexts(VELQ_Value *a, VELQ_Value *b) {
   return aLength < bLength ? -1 : aLength > bLength ? 1 : 0;
 }
 
+// The work charged for each element of a merge (a comparison and two moves), in bytes.
+enum : uint64_t { SORT_WORK_PER_ELEMENT = 16 };
+
 struct Sorter {
   VELQ_Array *array;
   SortOrder order;
@@ -77,6 +81,10 @@ struct Sorter {
     int32_t middle = from + (to - from) / 2;
     mergeSort(positions, scratch, from, middle);
     mergeSort(positions, scratch, middle, to);
+    // Each merge pays for its elements into the run's count of work. A run that must stop
+    // skips the rest: the positions stay a permutation, unsorted, and the run ends at its
+    // next jump, call or return before the result can be seen.
+    if (!velqChargeWork((uint64_t)(to - from) * SORT_WORK_PER_ELEMENT)) return;
     int32_t left = from, right = middle, out = from;
     while (left < middle && right < to)
       scratch[out++] =
@@ -126,7 +134,8 @@ int32_t sortedArray(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
   if (code != 0) return code;
   VELQ_Array *sorted = new VELQ_Array();
   bool stored = sorted != nullptr;
-  for (int32_t i = 0; stored && i < array->getSize(); i++)
+  // A run that must stop ends with the elements stored so far; it stops before they are seen.
+  for (int32_t i = 0; stored && i < array->getSize() && velqChargeWork(VELQ_WORK_PER_VALUE); i++)
     stored = velqToolkitStore(sorted, i, pick(array->getElement(positions[i])));
   velqRelease(positions);
   if (!stored) {

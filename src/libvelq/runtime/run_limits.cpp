@@ -13,9 +13,12 @@ __attribute__((tls_model("initial-exec"))) thread_local VELQ_RunLimits *runLimit
 __thread long long velqWorkUntilCheck __attribute__((tls_model("initial-exec"))) =
     VELQ_WORK_BETWEEN_CHECKS;
 
+// A run that must stop is asked again at every charge that follows, so that each loop on
+// the way out (the callers of a recursive sort, the levels of a copy) ends early too.
 bool velqWorkCheckpoint() {
-  velqWorkUntilCheck = VELQ_WORK_BETWEEN_CHECKS;
-  return velqWorkMayGoOn();
+  bool goOn = velqWorkMayGoOn();
+  velqWorkUntilCheck = goOn ? VELQ_WORK_BETWEEN_CHECKS : 0;
+  return goOn;
 }
 
 VELQ_RunLimits *velqSetRunLimits(VELQ_RunLimits *limits) {
