@@ -142,6 +142,25 @@ int64_t findLast(const char *haystack, const char *needle, uint32_t needleLength
   return found;
 }
 
+// The first occurrence of the needle (needleLength > 0) in length bytes, or null. The text
+// is searched a window of about VELQ_WORK_BETWEEN_CHECKS bytes at a time, the windows
+// overlapping by needleLength - 1 bytes so that no occurrence is missed, and each window
+// pays for itself: a search of a long text stops with the run's limits (null: the run
+// ends before the answer can be seen).
+const char *findFirst(const char *text, size_t length, const char *needle, uint32_t needleLength) {
+  size_t at = 0;
+  while (length - at >= needleLength) {
+    size_t span = length - at;
+    if (span > (size_t)VELQ_WORK_BETWEEN_CHECKS + needleLength - 1)
+      span = (size_t)VELQ_WORK_BETWEEN_CHECKS + needleLength - 1;
+    const void *hit = memmem(text + at, span, needle, needleLength);
+    if (hit) return static_cast<const char *>(hit);
+    if (!velqChargeWork(span)) return nullptr;
+    at += span - (needleLength - 1);
+  }
+  return nullptr;
+}
+
 // index and rindex: the 1-based position of the first (forward) or last (backward)
 // occurrence of the needle, searching from an optional 1-based start; 0 when none.
 int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **result) {
@@ -153,8 +172,6 @@ int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **resul
   uint32_t haystackLength, needleLength;
   const char *haystack = textOf(argv[0], &haystackLength);
   const char *needle = textOf(argv[1], &needleLength);
-  // Charged as if the whole text were searched: the search itself is not cut short.
-  velqChargeWork((unsigned long long)haystackLength + needleLength);
   int32_t position = 0;
   if (needleLength >= haystackLength) {
     // Only the whole text can match; the start plays no part.
@@ -166,11 +183,13 @@ int32_t search(int32_t argc, VELQ_Value **argv, bool forward, VELQ_Value **resul
     uint32_t from = start > 0 ? (uint32_t)start - 1 : (forward ? 0 : last);
     if (forward) {
       if (from <= last) {
-        const void *hit = memmem(haystack + from, haystackLength - from, needle, needleLength);
-        if (hit) position = (int32_t)((const char *)hit - haystack) + 1;
+        const char *hit = findFirst(haystack + from, haystackLength - from, needle, needleLength);
+        if (hit) position = (int32_t)(hit - haystack) + 1;
       }
     } else {
       if (from > last) from = last;
+      // Charged as if the whole text were searched: a backward search is not cut short.
+      velqChargeWork((unsigned long long)from + needleLength);
       int64_t hit = -1;
       if (needleLength == 1) {
         const void *byte = memrchr(haystack, needle[0], (size_t)from + 1);
