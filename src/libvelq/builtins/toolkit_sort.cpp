@@ -119,7 +119,7 @@ int32_t sortedPositions(int32_t argc, VELQ_Value **argv, VELQ_Array **array, int
 
 // Sort and Order: a new array at 0, 1, 2, ... of what pick makes of each element in order.
 int32_t sortedArray(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
-                    VELQ_Value *(*pick)(const ArrayElement *)) {
+                    VELQ_Value *(*pick)(const VELQ_ArrayElement *)) {
   VELQ_Array *array = nullptr;
   int32_t *positions = nullptr;
   int32_t code = sortedPositions(argc, argv, &array, &positions);
@@ -136,9 +136,9 @@ int32_t sortedArray(int32_t argc, VELQ_Value **argv, VELQ_Value **result,
   return velqToolkitArrayResult(sorted, result);
 }
 
-VELQ_Value *valueOf(const ArrayElement *element) { return velqStoredCopy(element->value); }
+VELQ_Value *valueOf(const VELQ_ArrayElement *element) { return velqStoredCopy(element->value); }
 
-VELQ_Value *indexOf(const ArrayElement *element) { return new VELQ_Value(element->index); }
+VELQ_Value *indexOf(const VELQ_ArrayElement *element) { return new VELQ_Value(element->index); }
 
 }  // namespace
 
