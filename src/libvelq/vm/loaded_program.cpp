@@ -198,7 +198,7 @@ void VELQ_ProgramInternals::callLoaded(VELQ_Program &program, const char *functi
   m.sp = m.stack;
   m.frames.count = 0;
   noteShape(program);  // the host may have given the constants or globals new variables
-  bool complete = program.locals != nullptr && keepArguments(program, argc, argv);
+  bool complete = program.locals != nullptr && (argc == 0 || keepArguments(program, argc, argv));
   char name[VELQ_ARGUMENT_NAME_SIZE];
   for (uint32_t i = 1; complete && i <= argc; i++) {
     const char *shared = VELQ_SharedArgumentName((int32_t)i);
@@ -242,7 +242,8 @@ void VELQ_ProgramInternals::releaseCallInputs(VELQ_Program &program) {
   program.subLevel = 0;
   if (program.locals) VELQ_RuntimeInternals::retireFrameLocals(program.locals, m.spares);
   program.locals = nullptr;
-  releaseArguments(program);
+  if (program.internals->arguments) releaseArguments(program);
+  program.internals->argumentCount = 0;
   program.internals->running = false;
 }
 
