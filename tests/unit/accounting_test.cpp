@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "runtime/memory.h"
+#include "test_access.h"
 #include "velq.h"
 #include "vm/regex_cost.h"
 
@@ -330,6 +331,43 @@ TEST(RegexCost, FollowsItsModelOfNodesAndReach) {
   EXPECT_LT(velqRegexCompileCost("a{1000}"), 4.0 * (1 << 20));
 }
 
+TEST(RegexCost, ReadsIntervalsWithoutALowerBoundAndGroupsAtAnyDepth) {
+  // The compiler reads a missing lower bound as 0.
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost("a{,1000}"), velqRegexCompileCost("a{0,1000}"));
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost("(ab){,}"), velqRegexCompileCost("(ab){0,}"));
+  // Each group adds the two nodes where it opens and closes to both counts, however deep
+  // it lies: 100 groups around a{1,1000} (1000 nodes, reach 1001).
+  std::string deep = std::string(100, '(') + "a{1,1000}" + std::string(100, ')');
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost(deep.c_str()), 1200.0 * (256 + 8 * 1201));
+  // A repeated group deep inside repeats all of its parts: 2^70 copies here.
+  std::string doubled = std::string(70, '(') + "ab";
+  for (int i = 0; i < 70; i++) doubled += "){2}";
+  EXPECT_GT(velqRegexCompileCost(doubled.c_str()), 1e21);
+  // Below 70 plain groups, a group repeated a thousand times holds both of its letters.
+  std::string padded = std::string(70, '(') + "(ab){1000}" + std::string(70, ')');
+  EXPECT_GE(velqRegexCompileCost(padded.c_str()), 2000.0 * 264);
+}
+
+TEST(ScriptBudgets, CachedPatternsCountAgainstTheBudgetTogether) {
+  // Sixteen patterns of about 4 MB each by the estimate, under 14 MB: each fits alone,
+  // and the cache keeps only as many as fit beside one another, in either run.
+  const double each = velqRegexCompileCost("a{1,700}");
+  ASSERT_GT(each, 4e6);
+  std::string source = "sub main() { r = 0;";
+  for (char letter = 'a'; letter < 'a' + 16; letter++)
+    source += std::string(" r = r + (\"x\" match \"") + letter + "{1,700}\");";
+  source += " return r; }";
+  Compiled compiled(source);
+  ASSERT_NE(compiled.program, nullptr);
+  compiled.program->setMemoryLimit(14 << 20);
+  for (int run = 0; run < 2; run++) {
+    Outcome out = runOnce(compiled.program);
+    EXPECT_EQ(out.status, 0) << out.error;
+    uint32_t kept = VELQ_TestAccess::internals(*compiled.program).patterns.count;
+    EXPECT_EQ(kept, 3u);
+  }
+}
+
 // ---- Long work inside one instruction ----
 
 TEST(LongWork, ACancelStopsAWildcardMatchWhereItRuns) {
@@ -364,6 +402,37 @@ sub main() {
     EXPECT_EQ(out.error.find("line 7"), std::string::npos) << out.error;
   }
   EXPECT_NE(out.error.find("Run cancelled"), std::string::npos) << out.error;
+}
+
+TEST(LongWork, ACancelDuringARegularExpressionMatchNamesItsLine) {
+  // Each of the 12000 starting points tries the rest of the text: seconds of matching.
+  Compiled compiled(R"velq(
+sub rep(s, n) { r = ""; while (n > 0) { if (n % 2) r = r . s; s = s . s; n = Floor(n / 2); } return r; }
+sub main() {
+  t = rep("a", 12000);
+  p = "(a|aa)*c";
+  r = t match p;
+  return r;
+}
+)velq");
+  ASSERT_NE(compiled.program, nullptr);
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (!done.load()) {
+      compiled.program->cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  Outcome out = runOnce(compiled.program);
+  done = true;
+  canceller.join();
+  EXPECT_EQ(out.status, -1);
+  EXPECT_NE(out.error.find("Run cancelled"), std::string::npos) << out.error;
+  if (out.error.find("line 6") == std::string::npos) {
+    EXPECT_EQ(out.error.find("line 7"), std::string::npos) << out.error;
+    EXPECT_EQ(out.error.find("line 0"), std::string::npos) << out.error;
+  }
 }
 
 TEST(LongWork, ADeadlineDuringAnArrayCopyStopsTheRunWithoutATruncatedCopy) {

@@ -4,33 +4,58 @@
 #include <string.h>
 
 #include "runtime/memory.h"
+#include "runtime/run_limits.h"
 #include "runtime/variable_internals.h"
 #include "values/value_internals.h"
-#include "vm/argument_names.h"
-#include "vm/program_internals.h"
-#include "vm/regex_cost.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/argument_names.h"
+#include "vm/program_internals.h"
+#include "vm/regex_cost.h"
 
-// One compiled expression of the cache: its pattern (a copy of its own) and flags.
+// One compiled expression of the cache: its pattern (a copy of its own) and flags, and
+// the estimate of the memory the expression compiler took for it.
 struct VELQ_CompiledPattern {
   char *pattern;
   uint32_t length;
   int flags;
   regex_t expression;
   uint64_t lastUse;
+  double cost;
 };
 
 namespace {
 
-// Finds the compiled form of pattern in the cache, or compiles it there (the entry used
-// longest ago makes room when the cache is full). Null with *status set to the compiler's
-// refusal (REG_ESPACE when memory is refused, by the system or by the budget).
+// The memory the cached expressions hold, by their estimates.
+double heldByCache(const VELQ_PatternCache &cache) {
+  double held = 0;
+  for (uint32_t i = 0; i < cache.count; i++) held += cache.entries[i].cost;
+  return held;
+}
+
+// Frees the cached expression used longest ago; the last entry takes its place.
+void dropOldest(VELQ_PatternCache &cache) {
+  uint32_t oldest = 0;
+  for (uint32_t i = 1; i < cache.count; i++)
+    if (cache.entries[i].lastUse < cache.entries[oldest].lastUse) oldest = i;
+  VELQ_CompiledPattern &entry = cache.entries[oldest];
+  regfree(&entry.expression);
+  velqRelease(entry.pattern);
+  entry = cache.entries[--cache.count];
+}
+
+// Finds the compiled form of pattern in the cache, or compiles it there. Null with
+// *status set to the compiler's refusal (REG_ESPACE when memory is refused, by the system
+// or by the budget).
+//
+// The expression compiler allocates outside the engine's path, so the cache counts what
+// it holds by the estimates of its expressions: a new one is compiled only when its
+// estimate, beside those of the expressions kept, fits the run's memory budget. The ones
+// used longest ago are dropped to make room, and when the cache is full.
 regex_t *compiled(VELQ_PatternCache &cache, const char *pattern, uint32_t length, int flags,
                   int *status) {
   cache.uses++;
-  VELQ_CompiledPattern *oldest = nullptr;
   for (uint32_t i = 0; i < cache.count; i++) {
     VELQ_CompiledPattern &entry = cache.entries[i];
     if (entry.flags == flags && entry.length == length &&
@@ -38,12 +63,12 @@ regex_t *compiled(VELQ_PatternCache &cache, const char *pattern, uint32_t length
       entry.lastUse = cache.uses;
       return &entry.expression;
     }
-    if (!oldest || entry.lastUse < oldest->lastUse) oldest = &entry;
   }
-  // The expression compiler allocates outside the engine's path: a pattern whose
-  // compiled form would not fit the run's memory budget is refused before it is built.
   char *copy = velqCopyText(pattern, length);
-  if (!copy || !velqBudgetAllows(velqRegexCompileCost(copy))) {
+  double cost = copy ? velqRegexCompileCost(copy) : 0;
+  while (copy && cache.count > 0 && !velqBudgetHasRoom(heldByCache(cache) + cost))
+    dropOldest(cache);
+  if (!copy || !velqBudgetAllows(heldByCache(cache) + cost)) {
     velqRelease(copy);
     *status = REG_ESPACE;
     return nullptr;
@@ -54,15 +79,9 @@ regex_t *compiled(VELQ_PatternCache &cache, const char *pattern, uint32_t length
     velqRelease(copy);
     return nullptr;
   }
-  VELQ_CompiledPattern *entry;
-  if (cache.count < VELQ_PATTERN_CACHE_SIZE) {
-    entry = &cache.entries[cache.count++];
-  } else {
-    entry = oldest;
-    regfree(&entry->expression);
-    velqRelease(entry->pattern);
-  }
-  *entry = {copy, length, flags, expression, cache.uses};
+  if (cache.count == VELQ_PATTERN_CACHE_SIZE) dropOldest(cache);
+  VELQ_CompiledPattern *entry = &cache.entries[cache.count++];
+  *entry = {copy, length, flags, expression, cache.uses, cost};
   return &entry->expression;
 }
 
@@ -80,7 +99,9 @@ VELQ_PatternCache::~VELQ_PatternCache() {
 // groups, in order, are stored into the locals $1, $2, ... as values read from their text,
 // so a captured number is a number; the first group that took no part ends the list.
 // Null after raising an error: 18 for a pattern the expression compiler refuses, 28
-// when its compiled form would not fit the memory budget, 29 when memory is refused. Compiled expressions are kept for the program's later matches.
+// when its compiled form would not fit the memory budget, 29 when memory is refused, and
+// the run's own error when the match outlasted its deadline or met a cancel. Compiled
+// expressions are kept for the program's later matches.
 VELQ_Value *VELQ_Program::matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int ignoreCase) {
   VELQ_PatternCache &cache = internals->patterns;
   if (!cache.entries) {
@@ -114,6 +135,12 @@ VELQ_Value *VELQ_Program::matchRegexp(VELQ_Value *text, VELQ_Value *pattern, int
   size_t slots = expression->re_nsub + 1;
   if (slots > (size_t)VELQ_REGEX_SUBMATCHES) slots = VELQ_REGEX_SUBMATCHES;
   int executed = regexec(expression, subject, slots, groups, 0);
+  // A long match may outlast the deadline or meet a cancel: the run stops here, at the
+  // match's line.
+  if (!velqWorkMayGoOn()) {
+    error(VELQ_ProgramInternals::interruption(*this));
+    return nullptr;
+  }
   bool matched = executed == 0;
   bool stored = executed != REG_ESPACE;
   if (matched && locals) {
