@@ -9,9 +9,15 @@
 // The pattern language is that of the platform's compiler with REG_EXTENDED: brackets
 // with ranges, classes, equivalence classes and collating symbols of one byte; the
 // anchors ^ and $; alternation and groups; * + ? {m} {m,} {m,n} {,n} {,}; the operators
-// \w \W \s \S \b \B \< \> \` \' of the same library. Back-references (\1 to \9) make
-// matching exponential and are left to the platform (VELQ_REGEX_UNSUPPORTED), as are
-// groups nested deeper than VELQ_REGEX_MAX_NESTING.
+// \w \W \s \S \b \B \< \> \` \' of the same library.
+//
+// Some patterns are left to the platform (VELQ_REGEX_UNSUPPORTED): back-references (\1 to
+// \9), which make matching exponential; anchors inside a group, and \B anywhere, where the
+// platform's results do not follow from its own rules (it reports a $ matched before the
+// end, or no match where there is one); a repetition with optional copies of a part that
+// may match nothing and holds a group, whose groups the platform sets by the course of
+// its walk through the empty copies (and on some of which its regexec never returns);
+// and groups nested deeper than VELQ_REGEX_MAX_NESTING.
 #ifndef VELQ_REGEX_H
 #define VELQ_REGEX_H
 
@@ -23,7 +29,7 @@ struct VELQ_Regex;
 enum VELQ_RegexStatus {
   VELQ_REGEX_OK,
   VELQ_REGEX_INVALID,      // the platform's compiler refuses the pattern too
-  VELQ_REGEX_UNSUPPORTED,  // a back-reference, or nesting past VELQ_REGEX_MAX_NESTING
+  VELQ_REGEX_UNSUPPORTED,  // left to the platform (see above)
   VELQ_REGEX_NO_MEMORY,    // refused by the system or the run's memory budget, or too large
 };
 
@@ -38,11 +44,22 @@ enum { VELQ_REGEX_MAX_NODES = 1 << 22 };
 // The groups whose texts a match reports at most (the first ones of the pattern).
 enum { VELQ_REGEX_MAX_GROUPS = 255 };
 
+// Whether an expression may hold `bytes` more (see velqRegexCompile); a refusal is noted
+// for the run by the function itself.
+typedef bool (*VELQ_RegexAllowance)(double bytes, void *context);
+
 // Compiles the zero-terminated pattern; *compiled is the new expression on VELQ_REGEX_OK
 // and null otherwise. All of the memory the expression will ever use, for compiling and
-// for matching, is allocated here through velqAllocate, so it counts against the run's
-// memory budget; a refusal is VELQ_REGEX_NO_MEMORY, with the refusal noted for the run.
-VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Regex **compiled);
+// for matching, is allocated here through velqAllocate, in one block whose size is known
+// before it is allocated. Without an allowance the block counts against the run's memory
+// budget; with one, the allowance decides on its size first, and the block is kept out of
+// the budget (its holder counts it, as the cache of a program's patterns does). A refusal
+// is VELQ_REGEX_NO_MEMORY, with the refusal noted for the run.
+VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Regex **compiled,
+                                  VELQ_RegexAllowance allowance = nullptr, void *context = nullptr);
+
+// The bytes the expression holds.
+size_t velqRegexSize(const VELQ_Regex *regex);
 
 void velqRegexFree(VELQ_Regex *regex);
 

@@ -627,10 +627,12 @@ VELQ_RegexStatus Parser::parse() {
         break;
       }
       case T_ANCHOR:
+        if (levels.count > 1) return VELQ_REGEX_UNSUPPORTED;  // see VELQ_REGEX_UNSUPPORTED
         item = newNode(AST_ANCHOR, token.value);
         repeatable = false;  // "^*" is an error
         break;
       case T_WORD_EDGE:
+        if (levels.count > 1 || token.value == 1) return VELQ_REGEX_UNSUPPORTED;
         item = newNode(AST_WORD_EDGE, token.value);
         repeatable = false;
         break;
@@ -696,6 +698,54 @@ VELQ_RegexStatus mergeGroups(Growing<Ast> &nodes, uint32_t root, uint32_t *repor
   return VELQ_REGEX_OK;
 }
 
+// ---- Repetitions of what may match nothing ----
+
+// Whether a part may match the empty text, and whether it holds a group.
+struct Traits {
+  bool empty;
+  bool group;
+};
+
+// Finds a repetition with optional copies of a part that may match nothing and holds a
+// group: how the platform's matcher sets that group depends on its walk through copies
+// that matched nothing, which velq's does not follow (and where the platform may loop
+// for ever), so such patterns are left to it. True when there is one.
+bool emptyLoopWithGroup(const Growing<Ast> &nodes, uint32_t index, Traits *traits) {
+  *traits = {true, false};
+  index = effective(nodes, index);
+  if (index == NONE) return false;
+  const Ast &node = nodes.items[index];
+  switch (node.kind) {
+    case AST_BYTE:
+    case AST_SET:
+      traits->empty = false;
+      return false;
+    case AST_SEQUENCE:
+    case AST_BRANCHES: {
+      bool sequence = node.kind == AST_SEQUENCE;
+      traits->empty = sequence;
+      for (uint32_t c = node.child; c != NONE; c = nodes.items[c].next) {
+        Traits part;
+        if (emptyLoopWithGroup(nodes, c, &part)) return true;
+        traits->empty = sequence ? traits->empty && part.empty : traits->empty || part.empty;
+        traits->group = traits->group || part.group;
+      }
+      return false;
+    }
+    case AST_GROUP:
+      if (emptyLoopWithGroup(nodes, node.child, traits)) return true;
+      traits->group = true;
+      return false;
+    case AST_REPEAT:
+      if (emptyLoopWithGroup(nodes, node.child, traits)) return true;
+      if (node.high != node.low && traits->empty && traits->group) return true;
+      traits->empty = traits->empty || node.low == 0;
+      return false;
+    default:
+      return false;
+  }
+}
+
 // ---- Counting and building ----
 
 // The graph's nodes for a part of the tree, with its repetitions copied out (a double,
@@ -750,7 +800,7 @@ class Builder {
   Builder(const Growing<Ast> &tree, Node *nodes, uint32_t tracked)
       : tree(tree), nodes(nodes), tracked(tracked) {}
 
-  Piece build(uint32_t index, bool optional);
+  Piece build(uint32_t index, bool optional, bool original);
   void point(const Piece &piece, uint32_t target);
   uint32_t count = 0;
 
@@ -822,7 +872,11 @@ Piece Builder::star(const Piece &body) {
   return {node, node * 2 + 1, node * 2 + 1};
 }
 
-Piece Builder::build(uint32_t index, bool optional) {
+// Builds a part of the tree. `optional`: the part is a group that a repetition marks as
+// optional (its copies from zero times on). `original`: this is the first copy of the part
+// where the platform's compiler copies it out; marks survive only in first copies, since
+// its copies of a part lose the marks made in the part before.
+Piece Builder::build(uint32_t index, bool optional, bool original) {
   index = effective(tree, index);
   if (index == NONE) return {};
   const Ast &node = tree.items[index];
@@ -841,19 +895,19 @@ Piece Builder::build(uint32_t index, bool optional) {
     case AST_SEQUENCE: {
       Piece whole;
       for (uint32_t c = node.child; c != NONE; c = tree.items[c].next)
-        whole = sequence(whole, build(c, false));
+        whole = sequence(whole, build(c, false, original));
       return whole;
     }
     case AST_BRANCHES: {
-      Piece whole = build(node.child, false);
+      Piece whole = build(node.child, false, original);
       for (uint32_t c = tree.items[node.child].next; c != NONE; c = tree.items[c].next)
-        whole = fork(whole, build(c, false));
+        whole = fork(whole, build(c, false, original));
       return whole;
     }
     case AST_GROUP: {
       uint32_t group = node.value < tracked ? node.value : NONE;
       Piece open = group == NONE ? Piece{} : single(add(NODE_OPEN, group));
-      Piece body = build(node.child, false);
+      Piece body = build(node.child, false, original);
       Piece close;
       if (group != NONE) {
         close = single(add(NODE_CLOSE, group));
@@ -863,21 +917,23 @@ Piece Builder::build(uint32_t index, bool optional) {
     }
     case AST_REPEAT: {
       // x{m,n}: m copies, then the optional ones: x* for no bound, else (((x?) x)? x)?.
-      // A repeated group is marked optional in the first optional copy only (the
-      // platform's compiler marks it before it makes the further copies, which lose it).
+      // A repeated group is marked optional in the first optional copy, which is the
+      // first copy of x when m is 0 and a new one otherwise.
       uint32_t repeated = effective(tree, node.child);
       if (repeated == NONE) return {};
-      bool group = tree.items[repeated].kind == AST_GROUP;
+      bool mark = original && tree.items[repeated].kind == AST_GROUP;
       Piece whole;
-      for (int i = 0; i < node.low; i++) whole = sequence(whole, build(node.child, false));
+      for (int i = 0; i < node.low; i++)
+        whole = sequence(whole, build(node.child, false, original && i == 0));
       if (node.high == node.low) return whole;
       Piece rest;
+      Piece first = build(node.child, mark, original && node.low == 0);
       if (node.high < 0) {
-        rest = star(build(node.child, group));
+        rest = star(first);
       } else {
-        rest = fork(build(node.child, group), {});
+        rest = fork(first, {});
         for (int i = node.low + 2; i <= node.high; i++)
-          rest = fork(sequence(rest, build(node.child, false)), {});
+          rest = fork(sequence(rest, build(node.child, false, false)), {});
       }
       return sequence(whole, rest);
     }
@@ -897,7 +953,8 @@ size_t aligned(size_t size) { return (size + 15) & ~(size_t)15; }
 
 }  // namespace
 
-VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Regex **compiled) {
+VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Regex **compiled,
+                                  VELQ_RegexAllowance allowance, void *context) {
   *compiled = nullptr;
   Parser parser(pattern, ignoreCase);
   VELQ_RegexStatus status = parser.parse();
@@ -910,11 +967,16 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
   status = mergeGroups(parser.nodes, parser.root, reportedAs.items, tracked);
   if (status != VELQ_REGEX_OK) return status;
 
+  Traits traits;
+  if (emptyLoopWithGroup(parser.nodes, parser.root, &traits)) return VELQ_REGEX_UNSUPPORTED;
+
   double counted = countNodes(parser.nodes, parser.root) + 1;  // and the end
   if (counted > VELQ_REGEX_MAX_NODES) {
-    // Too large for any budget; noted as the system's refusal, as the platform's
+    // Too large to build: a budget refuses it as its own (each node takes a node, two
+    // ways and two frames at least); without one, it is refused as the platform's
     // compiler would run out of memory on it.
-    velqNoteAllocationFailure(VELQ_SYSTEM_REFUSED);
+    double least = counted * (sizeof(Node) + 2 * sizeof(Thread) + 2 * sizeof(Frame));
+    if (velqBudgetAllows(least)) velqNoteAllocationFailure(VELQ_SYSTEM_REFUSED);
     return VELQ_REGEX_NO_MEMORY;
   }
   uint32_t nodeCount = (uint32_t)counted;
@@ -938,7 +1000,14 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
   };
   size_t total = 0;
   for (size_t s : sizes) total += s;
-  char *block = static_cast<char *>(velqAllocate(total));
+  char *block;
+  if (allowance) {
+    if (!allowance((double)total, context)) return VELQ_REGEX_NO_MEMORY;
+    VELQ_BudgetPause pause;
+    block = static_cast<char *>(velqAllocate(total));
+  } else {
+    block = static_cast<char *>(velqAllocate(total));
+  }
   if (!block) return VELQ_REGEX_NO_MEMORY;
   memset(block, 0, total);
   char *parts[sizeof sizes / sizeof sizes[0]];
@@ -948,6 +1017,7 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
     offset += sizes[i];
   }
   VELQ_Regex *regex = reinterpret_cast<VELQ_Regex *>(parts[0]);
+  regex->size = total;
   regex->nodes = reinterpret_cast<Node *>(parts[1]);
   ByteSet *sets = reinterpret_cast<ByteSet *>(parts[2]);
   if (parser.sets.count) memcpy(sets, parser.sets.items, parser.sets.count * sizeof(ByteSet));
@@ -971,7 +1041,7 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
   regex->ignoreCase = ignoreCase;
 
   Builder builder(parser.nodes, regex->nodes, tracked);
-  Piece whole = builder.build(parser.root, false);
+  Piece whole = builder.build(parser.root, false, true);
   uint32_t end = builder.count;
   regex->nodes[end] = {NODE_MATCH, 0, 0, 0, NONE, NONE};
   builder.point(whole, end);
@@ -996,3 +1066,5 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
 void velqRegexFree(VELQ_Regex *regex) { velqRelease(regex); }
 
 uint32_t velqRegexGroupCount(const VELQ_Regex *regex) { return regex->groupCount; }
+
+size_t velqRegexSize(const VELQ_Regex *regex) { return regex->size; }

@@ -76,6 +76,7 @@ struct Frame {
 
 // Everything lives in one block: the struct, then the arrays it points into.
 struct VELQ_Regex {
+  size_t size;  // of the whole block
   velq_regex::Node *nodes;
   uint32_t nodeCount;
   uint32_t startNode;
