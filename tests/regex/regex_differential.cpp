@@ -291,7 +291,7 @@ int main(int argc, char **argv) {
   }
   printf(
       "%ld pairs over %ld patterns: %ld refused by both, %ld matches compared, %ld patterns "
-      "left to the platform, %ld disagreements\n",
-      done, patterns, refused, matched, leftToPlatform, disagreements);
+      "left to the platform, %ld where the platform does not return, %ld disagreements\n",
+      done, patterns, refused, matched, leftToPlatform, platformStuck, disagreements);
   return disagreements == 0 ? 0 : 1;
 }

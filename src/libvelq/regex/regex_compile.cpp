@@ -682,7 +682,7 @@ VELQ_RegexStatus mergeGroups(Growing<Ast> &nodes, uint32_t root, uint32_t *repor
   if (!stack.push({root, 0})) return VELQ_REGEX_NO_MEMORY;
   while (stack.count > 0) {
     Visit visit = stack.items[--stack.count];
-    if (visit.depth > 3 * VELQ_REGEX_MAX_NESTING) return VELQ_REGEX_UNSUPPORTED;
+    if (visit.depth > 3 * VELQ_REGEX_MAX_NESTING + 3) return VELQ_REGEX_UNSUPPORTED;
     Ast &node = nodes.items[visit.node];
     if (node.kind == AST_GROUP) {
       uint32_t inner = effective(nodes, node.child);
@@ -1046,6 +1046,8 @@ VELQ_RegexStatus velqRegexCompile(const char *pattern, bool ignoreCase, VELQ_Reg
   regex->nodes[end] = {NODE_MATCH, 0, 0, 0, NONE, NONE};
   builder.point(whole, end);
   regex->startNode = whole.empty() ? end : whole.first;
+  const Node &first = regex->nodes[regex->startNode];
+  regex->anchored = first.kind == NODE_ASSERT && first.value == ANCHOR_TEXT_START;
   regex->nodeCount = end + 1;
   // A fork prefers the way to the node made first; one whose ways meet is a jump.
   for (uint32_t i = 0; i < regex->nodeCount; i++) {

@@ -85,6 +85,7 @@ struct VELQ_Regex {
   uint32_t tracked;      // the groups whose texts are followed: at most VELQ_REGEX_MAX_GROUPS
   uint32_t *reportedAs;  // per tracked group: the group whose span it reports
   bool ignoreCase;
+  bool anchored;  // every match starts with ^ or \`: only at the text's start
 
   // The working memory of a match. Each way carries 4 * tracked positions: each group's
   // start and end, and the same as they were at the last group that closed on a

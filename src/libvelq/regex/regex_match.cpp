@@ -216,7 +216,7 @@ VELQ_RegexOutcome Matcher::run() {
   for (size_t i = 0; i < width; i++) seed[i] = -1;
   follow(list, r.startNode, 0, 0, seed);
   for (size_t at = 0; at < length; at++) {
-    if (counts[list] == 0 && found) break;
+    if (counts[list] == 0 && (found || r.anchored)) break;
     unsigned char c = text[at];
     if (r.ignoreCase && c >= 'a' && c <= 'z') c -= 32;
     uint32_t other = list ^ 1;
@@ -230,7 +230,7 @@ VELQ_RegexOutcome Matcher::run() {
       if (reads) follow(other, n.next, t.start, at + 1, capturesOf(list, i));
       if (!mayGoOn()) return VELQ_REGEX_STOPPED;
     }
-    if (!found) {
+    if (!found && !r.anchored) {
       for (size_t i = 0; i < width; i++) seed[i] = -1;
       follow(other, r.startNode, (long long)at + 1, at + 1, seed);
     }
