@@ -12,6 +12,8 @@
 // which velq leaves to the platform, are counted and skipped; so are the pairs on which
 // the platform's regcomp or regexec does not return within a second (regexec loops for
 // ever on some patterns with groups repeated empty), which are printed and counted apart.
+// Such a call is abandoned, maybe inside the allocator, so the program then runs itself
+// again (--resume, with its counts) to go on with a fresh heap.
 #include <locale.h>
 #include <regex.h>
 #include <setjmp.h>
@@ -19,6 +21,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -194,6 +197,9 @@ std::string spans(const VELQ_RegexSpan *s, int count) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  long done = 0, patterns = 0, refused = 0, leftToPlatform = 0, matched = 0, disagreements = 0;
+  long platformStuck = 0;
+  long resumeAt = 0;  // patterns to draw without trying them, after a restart
   long pairs = 20000;
   unsigned long long seed = 1;
   long show = 20;
@@ -204,6 +210,9 @@ int main(int argc, char **argv) {
       seed = strtoull(argv[++i], nullptr, 10);
     } else if (strcmp(argv[i], "--show") == 0 && i + 1 < argc) {
       show = atol(argv[++i]);
+    } else if (strcmp(argv[i], "--resume") == 0 && i + 1 < argc) {
+      sscanf(argv[++i], "%ld,%ld,%ld,%ld,%ld,%ld,%ld,%ld", &resumeAt, &done, &refused, &matched,
+             &leftToPlatform, &platformStuck, &disagreements, &patterns);
     } else {
       fprintf(stderr, "usage: %s [--pairs N] [--seed S] [--show K]\n", argv[0]);
       return 2;
@@ -212,17 +221,35 @@ int main(int argc, char **argv) {
   setlocale(LC_ALL, "C");
   signal(SIGALRM, onAlarm);
   Random random(seed);
-  long done = 0, patterns = 0, refused = 0, leftToPlatform = 0, matched = 0, disagreements = 0;
-  long platformStuck = 0;
   auto report = [&](const std::string &p, bool icase, const std::string &what) {
     disagreements++;
     if (disagreements <= show)
       printf("DISAGREE%s /%s/: %s\n", icase ? " (ignoring case)" : "", shown(p).c_str(),
              what.c_str());
   };
+  // Runs the program again from the pattern after the current one, with the counts so far.
+  auto restart = [&](long drawn) {
+    char counts[256];
+    snprintf(counts, sizeof counts, "%ld,%ld,%ld,%ld,%ld,%ld,%ld,%ld", drawn, done, refused,
+             matched, leftToPlatform, platformStuck, disagreements, patterns);
+    char pairsText[32], seedText[32], showText[32];
+    snprintf(pairsText, sizeof pairsText, "%ld", pairs);
+    snprintf(seedText, sizeof seedText, "%llu", seed);
+    snprintf(showText, sizeof showText, "%ld", show);
+    fflush(stdout);
+    execl("/proc/self/exe", argv[0], "--pairs", pairsText, "--seed", seedText, "--show", showText,
+          "--resume", counts, (char *)nullptr);
+    perror("regex_differential: cannot run itself again");
+    exit(2);
+  };
+  long drawn = 0;
   while (done < pairs) {
+    // Every pattern draws its texts, used or not, so that a restart can skip it.
     std::string p = pattern(random);
     bool icase = random.chance(50);
+    std::string texts[4];
+    for (std::string &t : texts) t = text(random);
+    if (++drawn <= resumeAt) continue;
     patterns++;
     regex_t platform;
     int status = 0;
@@ -230,7 +257,7 @@ int main(int argc, char **argv) {
       platformStuck++;
       printf("STUCK%s /%s/: the platform's regcomp does not return\n",
              icase ? " (ignoring case)" : "", shown(p).c_str());
-      continue;
+      restart(drawn);
     }
     VELQ_Regex *mine = nullptr;
     VELQ_RegexStatus compiled = velqRegexCompile(p.c_str(), icase, &mine);
@@ -259,18 +286,17 @@ int main(int argc, char **argv) {
     }
     int slots = (int)platform.re_nsub + 1 < SLOTS ? (int)platform.re_nsub + 1 : SLOTS;
     if (velqRegexGroupCount(mine) != platform.re_nsub) report(p, icase, "group counts differ");
-    bool abandoned = false;
-    for (int k = 0; k < 4 && done < pairs && !abandoned; k++, done++) {
-      std::string t = text(random);
+    for (int k = 0; k < 4 && done < pairs; k++, done++) {
+      const std::string &t = texts[k];
       regmatch_t theirs[SLOTS];
       VELQ_RegexSpan ours[SLOTS];
       int executed = 0;
       if (!platformMatch(&platform, t.c_str(), slots, theirs, &executed)) {
         platformStuck++;
-        abandoned = true;
         printf("STUCK%s /%s/: text \"%s\": the platform's regexec does not return\n",
                icase ? " (ignoring case)" : "", shown(p).c_str(), shown(t).c_str());
-        continue;
+        done++;
+        restart(drawn);
       }
       VELQ_RegexOutcome outcome = velqRegexExecute(mine, t.c_str(), t.size(), ours, slots);
       bool same = (executed == 0) == (outcome == VELQ_REGEX_MATCHED);
