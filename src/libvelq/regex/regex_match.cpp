@@ -100,6 +100,10 @@ bool Matcher::holds(uint32_t anchor, size_t at) const {
   return false;
 }
 
+// The platform's rule for a group's end. Its second branch (a group repeated from zero
+// times that closed empty going back to the saved groups) is not reached by the patterns
+// the compiler takes today, which leaves repetitions of groups that may match nothing to
+// the platform (regex.h); it is kept so that the rule stays whole where that widens.
 void Matcher::closeGroup(uint32_t group, bool optional, size_t at) {
   long long *saved = r.current + 2 * r.tracked;
   long long *span = r.current + 2 * group;
