@@ -12,7 +12,10 @@
 #include <string>
 #include <thread>
 
+#include "regex/regex.h"
+#include "regex/regex_internals.h"
 #include "runtime/memory.h"
+#include "test_access.h"
 #include "velq.h"
 #include "vm/regex_cost.h"
 
@@ -301,8 +304,10 @@ TEST(ScriptBudgets, DataPastTheLimitStopsTheRunAndDataWithinItDoesNot) {
        "sub main() { array a; i = 0; while (i < 40000) { a[i] = i; i++; } b = a; c = b; "
        "return 0; }",
        1 << 20, "Error 28 in line 1: Memory limit exceeded"},
-      {"a pattern whose optional copies exceed 4 MB",
-       "sub main() { return \"x\" match \"a{1,1000}\"; }", 4 << 20,
+      {"a pattern whose copies exceed 4 MB", "sub main() { return \"x\" match \"a{1,30000}\"; }",
+       4 << 20, "Error 28 in line 1: Memory limit exceeded"},
+      {"a pattern left to the platform whose estimate exceeds 4 MB",
+       "sub main() { return \"x\" match \"(a{1,1000})\\1\"; }", 4 << 20,
        "Error 28 in line 1: Memory limit exceeded"},
       {"a pattern of as many plain copies under 4 MB",
        "sub main() { return \"x\" match \"a{1000}\"; }", 4 << 20, nullptr},
@@ -322,11 +327,29 @@ TEST(ScriptBudgets, DataPastTheLimitStopsTheRunAndDataWithinItDoesNot) {
   }
 }
 
-TEST(ScriptBudgets, AMatchNeedsTheEstimateOfItsPattern) {
-  // a{1000} and a{2000} differ by 1000 nodes of 256 + 8 * 2 bytes each.
+TEST(ScriptBudgets, AMatchNeedsTheSizeOfItsCompiledPattern) {
+  // Each node of the graph takes itself, a place in both lists of ways, two frames of the
+  // walk and two marks per kind of way; and per group it follows, four positions in each
+  // way and frame.
+  using namespace velq_regex;
+  const double perNode = sizeof(Node) + 2 * sizeof(Thread) + 2 * sizeof(Frame) + 4 * 4;
+  const double perNodeAndGroup = 4 * 4 * sizeof(long long);
   long long thousand = smallestBudget("sub main() { return \"x\" match \"a{1000}\"; }");
   long long twoThousand = smallestBudget("sub main() { return \"x\" match \"a{2000}\"; }");
-  EXPECT_NEAR((double)(twoThousand - thousand), 272000.0, 64.0);
+  EXPECT_NEAR((double)(twoThousand - thousand), 1000 * perNode, 64.0);
+  // (a) is three nodes: the group's open and close, and the byte.
+  thousand = smallestBudget("sub main() { return \"x\" match \"(a){1000}\"; }");
+  twoThousand = smallestBudget("sub main() { return \"x\" match \"(a){2000}\"; }");
+  EXPECT_NEAR((double)(twoThousand - thousand), 3000 * (perNode + perNodeAndGroup), 64.0);
+}
+
+TEST(ScriptBudgets, APatternLeftToThePlatformNeedsItsEstimate) {
+  // A back-reference is the platform's: (a{1000}) and (a{2000}) differ by 1000 nodes of
+  // 256 + 8 * 4 bytes each in its model (each copy reaches the next, the group's ends add
+  // two).
+  long long thousand = smallestBudget("sub main() { return \"x\" match \"(a{1000})\\1\"; }");
+  long long twoThousand = smallestBudget("sub main() { return \"x\" match \"(a{2000})\\1\"; }");
+  EXPECT_NEAR((double)(twoThousand - thousand), 288000.0, 64.0);
 }
 
 TEST(RegexCost, FollowsItsModelOfNodesAndReach) {
@@ -359,6 +382,46 @@ TEST(RegexCost, FollowsItsModelOfNodesAndReach) {
   }
   EXPECT_GT(velqRegexCompileCost("a{1,1000}"), 4.0 * (1 << 20));
   EXPECT_LT(velqRegexCompileCost("a{1000}"), 4.0 * (1 << 20));
+}
+
+TEST(RegexCost, ReadsIntervalsWithoutALowerBoundAndGroupsAtAnyDepth) {
+  // The compiler reads a missing lower bound as 0.
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost("a{,1000}"), velqRegexCompileCost("a{0,1000}"));
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost("(ab){,}"), velqRegexCompileCost("(ab){0,}"));
+  // Each group adds the two nodes where it opens and closes to both counts, however deep
+  // it lies: 100 groups around a{1,1000} (1000 nodes, reach 1001).
+  std::string deep = std::string(100, '(') + "a{1,1000}" + std::string(100, ')');
+  EXPECT_DOUBLE_EQ(velqRegexCompileCost(deep.c_str()), 1200.0 * (256 + 8 * 1201));
+  // A repeated group deep inside repeats all of its parts: 2^70 copies here.
+  std::string doubled = std::string(70, '(') + "ab";
+  for (int i = 0; i < 70; i++) doubled += "){2}";
+  EXPECT_GT(velqRegexCompileCost(doubled.c_str()), 1e21);
+  // Below 70 plain groups, a group repeated a thousand times holds both of its letters.
+  std::string padded = std::string(70, '(') + "(ab){1000}" + std::string(70, ')');
+  EXPECT_GE(velqRegexCompileCost(padded.c_str()), 2000.0 * 264);
+}
+
+TEST(ScriptBudgets, CachedPatternsCountAgainstTheBudgetTogether) {
+  // Sixteen patterns of one size (about 3 MB each), under 3.5 times that size: each fits
+  // alone, and the cache keeps only as many as fit beside one another, in either run.
+  VELQ_Regex *one = nullptr;
+  ASSERT_EQ(velqRegexCompile("a{1,15000}", false, &one), VELQ_REGEX_OK);
+  const double each = (double)velqRegexSize(one);
+  velqRegexFree(one);
+  ASSERT_GT(each, 2e6);
+  std::string source = "sub main() { r = 0;";
+  for (char letter = 'a'; letter < 'a' + 16; letter++)
+    source += std::string(" r = r + (\"x\" match \"") + letter + "{1,15000}\");";
+  source += " return r; }";
+  Compiled compiled(source);
+  ASSERT_NE(compiled.program, nullptr);
+  compiled.program->setMemoryLimit((unsigned long)(3.5 * each));
+  for (int run = 0; run < 2; run++) {
+    Outcome out = runOnce(compiled.program);
+    EXPECT_EQ(out.status, 0) << out.error;
+    uint32_t kept = VELQ_TestAccess::internals(*compiled.program).patterns.count;
+    EXPECT_EQ(kept, 3u);
+  }
 }
 
 // ---- Long work inside one instruction ----
@@ -395,6 +458,37 @@ sub main() {
     EXPECT_EQ(out.error.find("line 7"), std::string::npos) << out.error;
   }
   EXPECT_NE(out.error.find("Run cancelled"), std::string::npos) << out.error;
+}
+
+TEST(LongWork, ACancelDuringARegularExpressionMatchNamesItsLine) {
+  // Some 400 ways at each of four million bytes: seconds of matching.
+  Compiled compiled(R"velq(
+sub rep(s, n) { r = ""; while (n > 0) { if (n % 2) r = r . s; s = s . s; n = Floor(n / 2); } return r; }
+sub main() {
+  t = rep("a", 4194304);
+  p = "(a|b){1,200}c";
+  r = t match p;
+  return r;
+}
+)velq");
+  ASSERT_NE(compiled.program, nullptr);
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (!done.load()) {
+      compiled.program->cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  Outcome out = runOnce(compiled.program);
+  done = true;
+  canceller.join();
+  EXPECT_EQ(out.status, -1);
+  EXPECT_NE(out.error.find("Run cancelled"), std::string::npos) << out.error;
+  if (out.error.find("line 6") == std::string::npos) {
+    EXPECT_EQ(out.error.find("line 7"), std::string::npos) << out.error;
+    EXPECT_EQ(out.error.find("line 0"), std::string::npos) << out.error;
+  }
 }
 
 TEST(LongWork, ADeadlineDuringAnArrayCopyStopsTheRunWithoutATruncatedCopy) {

@@ -348,6 +348,8 @@ bool velqBudgetAllows(double bytes) {
   return false;
 }
 
+bool velqBudgetHasRoom(double bytes) { return fits(bytes); }
+
 VELQ_MemoryBudget *velqSetMemoryBudget(VELQ_MemoryBudget *next) {
   VELQ_MemoryBudget *previous = threadMemory.budget;
   threadMemory.budget = next;

@@ -95,6 +95,9 @@ class VELQ_BudgetPause {
 // estimated at bytes, fits the budget of the run in progress; when it does not, the
 // refusal is noted as VELQ_BUDGET_REFUSED.
 bool velqBudgetAllows(double bytes);
+// The same question without noting a refusal: for memory its holder can give back to
+// make room (compiled expressions kept for later matches).
+bool velqBudgetHasRoom(double bytes);
 
 #ifdef VELQ_FAULT_INJECTION
 // Test builds (-DVELQ_FAULT_INJECTION=ON): makes the n-th allocation of this thread from

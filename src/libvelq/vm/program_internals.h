@@ -26,7 +26,8 @@ struct VELQ_FunctionIndex {
 };
 
 // The program's compiled regular expressions, kept for its later matches: the ones used
-// last, up to VELQ_PATTERN_CACHE_SIZE (vm/matching.cpp).
+// last, up to VELQ_PATTERN_CACHE_SIZE and as many as fit the run's memory budget together
+// (vm/matching.cpp).
 enum { VELQ_PATTERN_CACHE_SIZE = 16 };
 struct VELQ_CompiledPattern;
 struct VELQ_PatternCache {

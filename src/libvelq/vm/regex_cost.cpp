@@ -10,13 +10,17 @@
 // model: it is within a factor of about three of what the compiler takes, either side.
 //
 // The pattern is read as an extended regular expression in one pass, with a stack of the
-// groups open at each point. Counts are kept as doubles, so that no pattern can overflow
+// groups open at each point (as deep as the pattern nests them: the compiler's memory
+// grows with every level). Counts are kept as doubles, so that no pattern can overflow
 // them; a pattern the compiler would refuse is estimated all the same (it is refused
 // cheaply).
 #include "vm/regex_cost.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "runtime/memory.h"
 
 namespace {
 
@@ -101,11 +105,16 @@ bool readCount(const char *&p, double *count) {
   return true;
 }
 
-// Reads "{m}", "{m,}" or "{m,n}" at p (just after the brace); false when it is not an
-// interval (the compiler then reads the brace as it will).
+// Reads "{m}", "{m,}", "{m,n}", "{,n}" or "{,}" at p (just after the brace); false when
+// it is not an interval (the compiler then reads the brace as it will). A missing lower
+// bound is 0, as the compiler takes it.
 bool readInterval(const char *&p, double *low, double *high) {
   const char *at = p;
-  if (!readCount(at, low)) return false;
+  if (*at == ',') {
+    *low = 0;
+  } else if (!readCount(at, low)) {
+    return false;
+  }
   *high = *low;
   if (*at == ',') {
     at++;
@@ -133,32 +142,34 @@ void skipBracket(const char *&p) {
   if (*p) p++;
 }
 
-// Groups nested deeper than this lend their parts to the deepest one counted. Sixty-four
-// levels of repetition multiply far past any budget already, and the stack of open
-// groups stays small enough for a host thread's machine stack.
-const int MAX_DEPTH = 64;
+// The most groups the pattern opens at once, as the stack of open groups needs room for.
+size_t nestingBound(const char *pattern) {
+  size_t opens = 0;
+  for (const char *p = pattern; *p; p++)
+    if (*p == '(') opens++;
+  return opens;
+}
 
 }  // namespace
 
 double velqRegexCompileCost(const char *pattern) {
-  Sequence stack[MAX_DEPTH + 1];
-  int depth = 0;
-  int ignoredDepth = 0;  // groups opened beyond MAX_DEPTH
+  // The stack is allocated, as deep as the pattern could nest (a '(' inside brackets or
+  // after a backslash is counted too); when memory for it is refused, the pattern is
+  // judged too costly, and the refusal is noted for the run.
+  size_t bound = nestingBound(pattern) + 1;
+  Sequence *stack = static_cast<Sequence *>(velqAllocate(bound * sizeof(Sequence)));
+  if (!stack) return HUGE_VAL;
+  stack[0] = Sequence{};
+  size_t depth = 0;
   const Cost atom{1, 1, false};
   for (const char *p = pattern; *p;) {
     char c = *p++;
     switch (c) {
       case '(':
-        if (depth < MAX_DEPTH) {
-          stack[++depth] = Sequence{};
-        } else {
-          ignoredDepth++;
-        }
+        stack[++depth] = Sequence{};
         break;
       case ')':
-        if (ignoredDepth > 0) {
-          ignoredDepth--;
-        } else if (depth > 0) {
+        if (depth > 0) {
           Cost group = total(stack[depth--]);
           group.nodes += 2;  // where the group opens and closes
           group.reach += 2;
@@ -168,7 +179,7 @@ double velqRegexCompileCost(const char *pattern) {
         }
         break;
       case '|':
-        if (ignoredDepth == 0) alternate(stack[depth]);
+        alternate(stack[depth]);
         break;
       case '*':
         repeat(stack[depth], 0, -1);
@@ -206,5 +217,6 @@ double velqRegexCompileCost(const char *pattern) {
     addPart(stack[depth], group);
   }
   Cost whole = total(stack[0]);
+  velqRelease(stack);
   return whole.nodes * (256 + 8 * whole.reach);
 }
