@@ -123,6 +123,23 @@ int32_t entryFor(TextMap *map, const char *key, uint32_t length, MapEntry **foun
   return 0;
 }
 
+// Stores value under key and gives answer as the result; both are destroyed, and the map
+// left as it was, when either is missing (memory refused) or the entry cannot be made.
+int32_t storeEntry(TextMap *map, const char *key, uint32_t length, VELQ_Value *value,
+                   VELQ_Value *answer, VELQ_Value **result) {
+  MapEntry *entry = nullptr;
+  int32_t code = value && answer ? entryFor(map, key, length, &entry) : VELQ_ERR_OUT_OF_MEMORY;
+  if (code != 0) {
+    delete value;
+    delete answer;
+    return code;
+  }
+  delete entry->value;
+  entry->value = value;
+  *result = answer;
+  return 0;
+}
+
 // Takes the key's entry out: the last entry moves into its place, and the run of slots
 // after its slot moves back where it may (deletion by backward shift: no tombstones).
 bool removeEntry(TextMap *map, const char *key, uint32_t length) {
@@ -279,19 +296,7 @@ VELQ_HANDLER(velqMapSet) {
   int32_t code = mapAndKey(argv, &map, &key, &length);
   if (code != 0) return code;
   if (!storable(argv[2])) return VELQ_ERR_NOT_STRING;
-  VELQ_Value *copy = new VELQ_Value(argv[2]);
-  VELQ_Value *answer = new VELQ_Value(argv[2]);
-  MapEntry *entry = nullptr;
-  code = copy && answer ? entryFor(map, key, length, &entry) : VELQ_ERR_OUT_OF_MEMORY;
-  if (code != 0) {
-    delete copy;
-    delete answer;
-    return code;
-  }
-  delete entry->value;
-  entry->value = copy;
-  *result = answer;
-  return 0;
+  return storeEntry(map, key, length, new VELQ_Value(argv[2]), new VELQ_Value(argv[2]), result);
 }
 
 // The key's value; without it, the default given (or null).
@@ -341,16 +346,7 @@ VELQ_HANDLER(velqMapAdd) {
     sum->add(&addend);
   }
   if (sum) answer = new VELQ_Value(sum);
-  code = sum && answer ? entryFor(map, key, length, &entry) : VELQ_ERR_OUT_OF_MEMORY;
-  if (code != 0) {
-    delete sum;
-    delete answer;
-    return code;
-  }
-  delete entry->value;
-  entry->value = sum;
-  *result = answer;
-  return 0;
+  return storeEntry(map, key, length, sum, answer, result);
 }
 
 VELQ_HANDLER(velqMapRemove) {

@@ -15,14 +15,14 @@
 #include <stdint.h>
 
 #include "runtime/force_inline.h"
-#include "values/value_internals.h"
-#include "vm/opcodes.h"
-#include "vm/program_internals.h"
 #include "runtime/variable_internals.h"
+#include "values/value_internals.h"
 #include "velq_array.h"
 #include "velq_program.h"
 #include "velq_value.h"
 #include "velq_variable.h"
+#include "vm/opcodes.h"
+#include "vm/program_internals.h"
 
 #define LIKELY(x) __builtin_expect(!!(x), 1)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
@@ -231,8 +231,10 @@ VELQ_FORCE_INLINE bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_V
   return true;
 }
 
-// The outcome (1 or 0) of comparing l and r, which are ordered as unsigned numbers.
-VELQ_FORCE_INLINE int compareOrdered(int opCode, uint64_t l, uint64_t r) {
+// The outcome (1 or 0) of comparing l and r: unsigned numbers in their order, or reals
+// (a NaN is unequal to everything, so != is true and the others false).
+template <typename Number>
+VELQ_FORCE_INLINE int compareOrdered(int opCode, Number l, Number r) {
   switch (opCode) {
     case OP_EQ:
       return l == r;
@@ -273,30 +275,12 @@ VELQ_FORCE_INLINE int fastComparison(int opCode, const VELQ_Value *left, const V
     return compareOrdered(opCode, l, r);
   }
   if (!isRealMix(V::typeOf(left)) || !isRealMix(V::typeOf(right))) return -1;
-  double l = realOf(left), r = realOf(right);
-  switch (opCode) {
-    case OP_EQ:
-      return l == r;
-    case OP_NE:
-      return !(l == r);
-    case OP_LT:
-      return l < r;
-    case OP_LE:
-      return l <= r;
-    case OP_GT:
-      return l > r;
-    case OP_GE:
-      return l >= r;
-    default:
-      return -1;
-  }
+  return compareOrdered(opCode, realOf(left), realOf(right));
 }
 
 // Whether a value is an integer whose step ++ or -- the fast paths make: an int32 or an
 // int64.
-VELQ_FORCE_INLINE bool isSteppable(int type) {
-  return type == DTYPE_INT32 || type == DTYPE_INT64;
-}
+VELQ_FORCE_INLINE bool isSteppable(int type) { return type == DTYPE_INT32 || type == DTYPE_INT64; }
 
 // value := value + 1 or value - 1 on an int32 or int64.
 VELQ_FORCE_INLINE void stepInteger(VELQ_Value *value, bool up) {
@@ -321,9 +305,14 @@ void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **tabl
 #define VELQ_ARITHMETIC_LABELS(op) &&do_k_##op, &&do_v_##op,
 #define VELQ_COMPARISON_LABELS(op) &&do_jump_##op, &&do_vv_##op, &&do_vk_##op,
   static const void *const labels[VELQ_HANDLER_COUNT] = {
-      VELQ_OPCODES(VELQ_LOOP_LABEL) &&do_end, &&do_set_pop, &&do_step_pop, &&do_case_jump,
-      VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_LABELS) VELQ_FAST_COMPARISONS(VELQ_COMPARISON_LABELS)
-      &&plain_push_var, &&plain_set, &&plain_step};
+      VELQ_OPCODES(VELQ_LOOP_LABEL) && do_end,
+      &&do_set_pop,
+      &&do_step_pop,
+      &&do_case_jump,
+      VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_LABELS) VELQ_FAST_COMPARISONS(VELQ_COMPARISON_LABELS) &&
+          plain_push_var,
+      &&plain_set,
+      &&plain_step};
 #undef VELQ_ARITHMETIC_LABELS
 #undef VELQ_COMPARISON_LABELS
 #undef VELQ_LOOP_LABEL
@@ -344,44 +333,44 @@ void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **tabl
 #define SAVE() (m.sp = sp, m.stepsUntilCheck = steps, p.currentPosition = (uint32_t)(op - code))
 #define LOAD() (sp = m.sp, steps = m.stepsUntilCheck, stackEnd = m.stack + m.stackCapacity)
 #define FAILED() (p.currentPosition == VELQ_NO_ADDRESS)
-#define DISPATCH()                                               \
-  do {                                                           \
-    if (Counting && UNLIKELY(steps-- == 0)) goto checkSteps;     \
-    goto *op->handler;                                           \
+#define DISPATCH()                                           \
+  do {                                                       \
+    if (Counting && UNLIKELY(steps-- == 0)) goto checkSteps; \
+    goto * op->handler;                                      \
   } while (0)
 // A jump, call or return to target: the loop leaves for an address outside the
 // translated code (one not resolved, or code added while the run goes on), and for any
 // address once the run has been interrupted (its reach is then 0).
-#define GO_TO(target)                                            \
-  do {                                                           \
-    uint32_t to = (target);                                      \
+#define GO_TO(target)                                              \
+  do {                                                             \
+    uint32_t to = (target);                                        \
     if (UNLIKELY(to >= m.reach.load(std::memory_order_relaxed))) { \
-      SAVE();                                                    \
-      p.currentPosition = to;                                    \
-      goto leave;                                                \
-    }                                                            \
-    op = code + to;                                              \
+      SAVE();                                                      \
+      p.currentPosition = to;                                      \
+      goto leave;                                                  \
+    }                                                              \
+    op = code + to;                                                \
   } while (0)
-#define NEXT() \
-  do {         \
-    op++;      \
+#define NEXT()  \
+  do {          \
+    op++;       \
     DISPATCH(); \
   } while (0)
-#define INTERRUPTIBLE()                                                     \
-  do {                                                                      \
+#define INTERRUPTIBLE()                                                          \
+  do {                                                                           \
     if (UNLIKELY(m.interrupt.load(std::memory_order_relaxed))) goto interrupted; \
   } while (0)
 // Calls a handler of the other vm files: it finds the machine as the loop left it.
-#define CALL_OUT(call) \
-  do {                 \
-    SAVE();            \
-    call;              \
-    LOAD();            \
+#define CALL_OUT(call)        \
+  do {                        \
+    SAVE();                   \
+    call;                     \
+    LOAD();                   \
     if (FAILED()) goto leave; \
   } while (0)
-#define ROOM(n)                                                             \
-  do {                                                                      \
-    if (UNLIKELY(stackEnd - sp < (n))) CALL_OUT(reserveStack(p, (n)));      \
+#define ROOM(n)                                                        \
+  do {                                                                 \
+    if (UNLIKELY(stackEnd - sp < (n))) CALL_OUT(reserveStack(p, (n))); \
   } while (0)
 #define LOCALS() (p.locals)
 
@@ -390,7 +379,7 @@ void VELQ_ProgramInternals::loop(VELQ_Program *program, const void *const **tabl
 do_NOP:
   NEXT();
 
-do_PUSH_CONST: {
+do_PUSH_CONST : {
   ROOM(1);
   const VELQ_Value *constant = op->operand.constant;
   if (constant) {
@@ -402,7 +391,7 @@ do_PUSH_CONST: {
   NEXT();
 }
 
-do_PUSH_VAR: {
+do_PUSH_VAR : {
   ROOM(1);
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
@@ -411,7 +400,7 @@ do_PUSH_VAR: {
   NEXT();
 }
 
-do_POP: {
+do_POP : {
   int32_t count = op->count;
   int32_t depth = (int32_t)(sp - m.stack);
   if (count > depth) count = depth;
@@ -419,7 +408,7 @@ do_POP: {
   NEXT();
 }
 
-do_SET: {
+do_SET : {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   VELQ_Value *target = variable->getValue();
@@ -434,71 +423,69 @@ do_SET: {
 
 // Each fast arithmetic operator: its own handler, and the fused ones with the constant or
 // the variable pushed before it.
-#define VELQ_ARITHMETIC_HANDLERS(OP)                                                     \
-  do_##OP:                                                                               \
-  if (LIKELY(sp - m.stack >= 2) && fastArithmetic(OP_##OP, sp - 2, sp - 1)) {            \
-    V::drop(--sp);                                                                       \
-    NEXT();                                                                              \
-  }                                                                                      \
-  goto binary;                                                                           \
-  do_k_##OP : {                                                                          \
-    const VELQ_Value *k = op[0].operand.constant;                                        \
-    if (UNLIKELY(!k || sp == m.stack || !fastArithmetic(OP_##OP, sp - 1, k)))            \
-      goto do_PUSH_CONST;                                                                \
-    op += 2;                                                                             \
-    DISPATCH();                                                                          \
-  }                                                                                      \
-  do_v_##OP : {                                                                          \
-    VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());             \
-    if (UNLIKELY(!variable || sp == m.stack ||                                           \
-                 !fastArithmetic(OP_##OP, sp - 1, variable->getValue())))                \
-      goto do_PUSH_VAR;                                                                  \
-    op += 2;                                                                             \
-    DISPATCH();                                                                          \
+#define VELQ_ARITHMETIC_HANDLERS(OP)                                                              \
+  do_##OP : if (LIKELY(sp - m.stack >= 2) && fastArithmetic(OP_##OP, sp - 2, sp - 1)) {           \
+    V::drop(--sp);                                                                                \
+    NEXT();                                                                                       \
+  }                                                                                               \
+  goto binary;                                                                                    \
+  do_k_##OP : {                                                                                   \
+    const VELQ_Value *k = op[0].operand.constant;                                                 \
+    if (UNLIKELY(!k || sp == m.stack || !fastArithmetic(OP_##OP, sp - 1, k))) goto do_PUSH_CONST; \
+    op += 2;                                                                                      \
+    DISPATCH();                                                                                   \
+  }                                                                                               \
+  do_v_##OP : {                                                                                   \
+    VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());                      \
+    if (UNLIKELY(!variable || sp == m.stack ||                                                    \
+                 !fastArithmetic(OP_##OP, sp - 1, variable->getValue())))                         \
+      goto do_PUSH_VAR;                                                                           \
+    op += 2;                                                                                      \
+    DISPATCH();                                                                                   \
   }
   VELQ_FAST_ARITHMETIC(VELQ_ARITHMETIC_HANDLERS)
 #undef VELQ_ARITHMETIC_HANDLERS
 
 // Each comparison: its own handler, and the fused ones that jump on its outcome: from
 // the two values on top, from two variables, from a variable and a constant.
-#define VELQ_JUMP_ON(outcome, jump)                  \
-  do {                                               \
+#define VELQ_JUMP_ON(outcome, jump)                   \
+  do {                                                \
     if ((jump.opCode == OP_JZ) == ((outcome) == 0)) { \
-      GO_TO(jump.operand.target);                    \
-    } else {                                         \
-      op = &jump + 1;                                \
-    }                                                \
-    DISPATCH();                                      \
+      GO_TO(jump.operand.target);                     \
+    } else {                                          \
+      op = &jump + 1;                                 \
+    }                                                 \
+    DISPATCH();                                       \
   } while (0)
-#define VELQ_COMPARISON_HANDLERS(OP)                                                     \
-  do_##OP : {                                                                            \
+#define VELQ_COMPARISON_HANDLERS(OP)                                                        \
+  do_##OP : {                                                                               \
     int outcome = LIKELY(sp - m.stack >= 2) ? fastComparison(OP_##OP, sp - 2, sp - 1) : -1; \
-    if (UNLIKELY(outcome < 0)) goto binary;                                              \
-    V::drop(--sp);                                                                       \
-    V::drop(sp - 1);                                                                     \
-    V::putInt32(sp - 1, outcome);                                                        \
-    NEXT();                                                                              \
-  }                                                                                      \
-  do_jump_##OP : {                                                                       \
+    if (UNLIKELY(outcome < 0)) goto binary;                                                 \
+    V::drop(--sp);                                                                          \
+    V::drop(sp - 1);                                                                        \
+    V::putInt32(sp - 1, outcome);                                                           \
+    NEXT();                                                                                 \
+  }                                                                                         \
+  do_jump_##OP : {                                                                          \
     int outcome = LIKELY(sp - m.stack >= 2) ? fastComparison(OP_##OP, sp - 2, sp - 1) : -1; \
-    if (UNLIKELY(outcome < 0)) goto binary;                                              \
-    V::drop(--sp);                                                                       \
-    V::drop(--sp);                                                                       \
-    VELQ_JUMP_ON(outcome, op[1]);                                                        \
-  }                                                                                      \
-  do_vv_##OP : {                                                                         \
-    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                  \
-    VELQ_Variable *b = a ? cachedVariable(m, &op[1].cache.names, LOCALS()) : nullptr;    \
-    int outcome = b ? fastComparison(OP_##OP, a->getValue(), b->getValue()) : -1;        \
-    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                         \
-    VELQ_JUMP_ON(outcome, op[3]);                                                        \
-  }                                                                                      \
-  do_vk_##OP : {                                                                         \
-    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                  \
-    const VELQ_Value *k = op[1].operand.constant;                                        \
-    int outcome = a && k ? fastComparison(OP_##OP, a->getValue(), k) : -1;               \
-    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                         \
-    VELQ_JUMP_ON(outcome, op[3]);                                                        \
+    if (UNLIKELY(outcome < 0)) goto binary;                                                 \
+    V::drop(--sp);                                                                          \
+    V::drop(--sp);                                                                          \
+    VELQ_JUMP_ON(outcome, op[1]);                                                           \
+  }                                                                                         \
+  do_vv_##OP : {                                                                            \
+    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                     \
+    VELQ_Variable *b = a ? cachedVariable(m, &op[1].cache.names, LOCALS()) : nullptr;       \
+    int outcome = b ? fastComparison(OP_##OP, a->getValue(), b->getValue()) : -1;           \
+    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                            \
+    VELQ_JUMP_ON(outcome, op[3]);                                                           \
+  }                                                                                         \
+  do_vk_##OP : {                                                                            \
+    VELQ_Variable *a = cachedVariable(m, &op[0].cache.names, LOCALS());                     \
+    const VELQ_Value *k = op[1].operand.constant;                                           \
+    int outcome = a && k ? fastComparison(OP_##OP, a->getValue(), k) : -1;                  \
+    if (UNLIKELY(outcome < 0)) goto do_PUSH_VAR;                                            \
+    VELQ_JUMP_ON(outcome, op[3]);                                                           \
   }
   VELQ_FAST_COMPARISONS(VELQ_COMPARISON_HANDLERS)
 #undef VELQ_COMPARISON_HANDLERS
@@ -515,7 +502,7 @@ binary:
   CALL_OUT(p.doBinaryOperation(op->opCode));
   NEXT();
 
-do_CASE: {
+do_CASE : {
   if (LIKELY(sp > m.stack)) {
     const VELQ_Value *constant = op->operand.constant;
     VELQ_Value *tested = sp - 1;
@@ -536,7 +523,7 @@ do_JMP:
   DISPATCH();
 
 do_JZ:
-do_JNZ: {
+do_JNZ : {
   if (UNLIKELY(sp == m.stack)) {
     SAVE();
     p.error(VELQ_ERR_STACK_UNDERFLOW);
@@ -588,7 +575,7 @@ do_CALL:
   GO_TO(op->operand.target);
   DISPATCH();
 
-do_CALL_EXT: {
+do_CALL_EXT : {
   INTERRUPTIBLE();
   state.nextPosition = (uint32_t)(op - code) + 1;
   CALL_OUT(doCallByName(p, op->operand.name, op->count, &op->cache.calls));
@@ -618,7 +605,7 @@ do_BIND:
 do_INC:
 do_DEC:
 do_INCP:
-do_DECP: {
+do_DECP : {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   if (UNLIKELY(!variable)) CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   ROOM(1);
@@ -678,7 +665,7 @@ do_ARRAY:
   CALL_OUT(doArrayDeclare(p, op->operand.name));
   NEXT();
 
-do_EGET: {
+do_EGET : {
   // An int32 index into an array: the element's copy (or null) takes the array's place.
   // The copy is made before the array value goes, which may hold the array's last
   // reference.
@@ -704,7 +691,7 @@ do_EGET: {
   NEXT();
 }
 
-do_ESET: {
+do_ESET : {
   // A value without anything to copy stored under an int32 index: an element that holds
   // such a value takes its bytes in place; a new one gets a value of its own. The value
   // stays as the value of the assignment, in the array's place.
@@ -742,7 +729,7 @@ do_ESET: {
 // jumps that lead into the middle of it.
 
 // SET x; POP 1: the value moves into the variable.
-do_set_pop: {
+do_set_pop : {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   if (UNLIKELY(!variable || variable->isConstant() || sp == m.stack ||
                V::typeOf(sp - 1) == DTYPE_ARRAY))
@@ -755,7 +742,7 @@ do_set_pop: {
 }
 
 // INC, DEC, INCP or DECP x; POP 1: the variable steps, nothing is pushed.
-do_step_pop: {
+do_step_pop : {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   VELQ_Value *value = variable ? variable->getValue() : nullptr;
   if (UNLIKELY(!value || !isSteppable(V::typeOf(value)))) goto *labels[op->opCode];
@@ -766,7 +753,7 @@ do_step_pop: {
 }
 
 // CASE k; JZ: the value under test stays, the outcome decides the jump.
-do_case_jump: {
+do_case_jump : {
   const VELQ_Value *k = op[0].operand.constant;
   if (UNLIKELY(!k || sp == m.stack || V::typeOf(k) != DTYPE_INT32 ||
                V::typeOf(sp - 1) != DTYPE_INT32))
@@ -779,24 +766,24 @@ do_case_jump: {
   DISPATCH();
 }
 
-// ---- The plain machine's handlers (see VELQ_PlainMachine): a lookup by name on every
-// use, and the general path of the instruction ----
+  // ---- The plain machine's handlers (see VELQ_PlainMachine): a lookup by name on every
+  // use, and the general path of the instruction ----
 
-plain_push_var: {
+plain_push_var : {
   VELQ_Variable *variable;
   CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   CALL_OUT(pushCopy(p, variable->getValue()));
   NEXT();
 }
 
-plain_set: {
+plain_set : {
   VELQ_Variable *variable;
   CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   CALL_OUT(doSet(p, variable));
   NEXT();
 }
 
-plain_step: {
+plain_step : {
   VELQ_Variable *variable;
   CALL_OUT(variable = lookUp(p, op->operand.name, &op->cache.names));
   CALL_OUT(doVariableStep(p, op->opCode, variable));
@@ -812,7 +799,7 @@ checkSteps:
   SAVE();
   if (!budgetsAllowMore(p)) goto leave;
   LOAD();
-  goto *op->handler;
+  goto * op->handler;
 
 interrupted:
   SAVE();
