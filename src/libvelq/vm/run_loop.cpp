@@ -197,37 +197,47 @@ VELQ_FORCE_INLINE bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_V
     V::setType(left, type);
     return true;
   }
-  if (!type && opCode != OP_DIV && (type = bits64Pair(left, right)) != 0) {
-    uint64_t out;
-    if (!integer64(opCode, type, bits64Of(left), bits64Of(right), &out)) return false;
+  // Reals before the 64-bit integers: a real operand is the more common, and its test
+  // the cheaper.
+  int leftType = V::typeOf(left), rightType = V::typeOf(right);
+  if (opCode == OP_DIV || leftType == DTYPE_REAL || rightType == DTYPE_REAL) {
+    double l, r, out;
+    if (LIKELY(leftType == DTYPE_REAL && rightType == DTYPE_REAL)) {
+      l = V::realOf(left);
+      r = V::realOf(const_cast<VELQ_Value *>(right));
+    } else {
+      if (!isRealMix(leftType) || !isRealMix(rightType)) return false;
+      l = realOf(left);
+      r = realOf(right);
+    }
+    switch (opCode) {
+      case OP_ADD:
+        out = l + r;
+        break;
+      case OP_SUB:
+        out = l - r;
+        break;
+      case OP_MUL:
+        out = l * r;
+        break;
+      case OP_DIV:
+        out = l / r;
+        break;
+      default:
+        return false;  // error 10 from the general path
+    }
     if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
-    V::uint64Of(left) = out;
-    V::setType(left, type);
+    V::setType(left, DTYPE_REAL);
+    V::realOf(left) = out;
     return true;
   }
-  int leftType = V::typeOf(left), rightType = V::typeOf(right);
-  if (!isRealMix(leftType) || !isRealMix(rightType)) return false;
-  if (opCode != OP_DIV && leftType != DTYPE_REAL && rightType != DTYPE_REAL) return false;
-  double l = realOf(left), r = realOf(right), out;
-  switch (opCode) {
-    case OP_ADD:
-      out = l + r;
-      break;
-    case OP_SUB:
-      out = l - r;
-      break;
-    case OP_MUL:
-      out = l * r;
-      break;
-    case OP_DIV:
-      out = l / r;
-      break;
-    default:
-      return false;  // error 10 from the general path
-  }
+  type = bits64Pair(left, right);
+  if (!type) return false;
+  uint64_t out;
+  if (!integer64(opCode, type, bits64Of(left), bits64Of(right), &out)) return false;
   if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
-  V::setType(left, DTYPE_REAL);
-  V::realOf(left) = out;
+  V::uint64Of(left) = out;
+  V::setType(left, type);
   return true;
 }
 
@@ -265,30 +275,36 @@ VELQ_FORCE_INLINE int fastComparison(int opCode, const VELQ_Value *left, const V
     }
     return compareOrdered(opCode, l, r);
   }
-  type = bits64Pair(left, right);
-  if (type) {
-    uint64_t l = bits64Of(left), r = bits64Of(right);
-    if (type == DTYPE_INT64) {
-      l ^= 0x8000000000000000u;
-      r ^= 0x8000000000000000u;
-    }
-    return compareOrdered(opCode, l, r);
+  // Reals before the 64-bit integers, as in fastArithmetic; two integers of which none
+  // is a real compare as integers.
+  int leftType = V::typeOf(left), rightType = V::typeOf(right);
+  if (leftType == DTYPE_REAL || rightType == DTYPE_REAL) {
+    if (!isRealMix(leftType) || !isRealMix(rightType)) return -1;
+    return compareOrdered(opCode, realOf(left), realOf(right));
   }
-  if (!isRealMix(V::typeOf(left)) || !isRealMix(V::typeOf(right))) return -1;
-  return compareOrdered(opCode, realOf(left), realOf(right));
+  type = bits64Pair(left, right);
+  if (!type) return -1;
+  uint64_t l = bits64Of(left), r = bits64Of(right);
+  if (type == DTYPE_INT64) {
+    l ^= 0x8000000000000000u;
+    r ^= 0x8000000000000000u;
+  }
+  return compareOrdered(opCode, l, r);
 }
 
-// Whether a value is an integer whose step ++ or -- the fast paths make: an int32 or an
-// int64.
-VELQ_FORCE_INLINE bool isSteppable(int type) { return type == DTYPE_INT32 || type == DTYPE_INT64; }
-
-// value := value + 1 or value - 1 on an int32 or int64.
-VELQ_FORCE_INLINE void stepInteger(VELQ_Value *value, bool up) {
-  if (V::typeOf(value) == DTYPE_INT32) {
+// value := value + 1 or value - 1 on an int32 or an int64 (int32 tested first, the more
+// common); false, with nothing changed, for any other type.
+VELQ_FORCE_INLINE bool stepInteger(VELQ_Value *value, bool up) {
+  int type = V::typeOf(value);
+  if (LIKELY(type == DTYPE_INT32)) {
     V::int32Of(value) = (int32_t)((uint32_t)V::int32Of(value) + (up ? 1u : 0xFFFFFFFFu));
-  } else {
-    V::uint64Of(value) += up ? 1u : UINT64_MAX;
+    return true;
   }
+  if (type == DTYPE_INT64) {
+    V::uint64Of(value) += up ? 1u : UINT64_MAX;
+    return true;
+  }
+  return false;
 }
 
 // Room for a value kept aside for a moment, outside the stack.
@@ -612,13 +628,14 @@ do_DECP : {
   VELQ_Value *value = variable->getValue();
   // An int32 or int64 without a text: x++ and x-- push the value as it was, and one with
   // a text (" 7", "0x10") must keep it in that copy, which the general path makes.
-  if (LIKELY(isSteppable(V::typeOf(value)) && V::isPlain(value))) {
+  if (LIKELY(V::isPlain(value))) {
     bool postfix = op->opCode == OP_INC || op->opCode == OP_DEC;
     if (postfix) V::move(sp, value);  // a plain value is copied by its bytes
-    stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP);
-    if (!postfix) V::move(sp, value);
-    sp++;
-    NEXT();
+    if (LIKELY(stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP))) {
+      if (!postfix) V::move(sp, value);
+      sp++;
+      NEXT();
+    }
   }
   CALL_OUT(doVariableStep(p, op->opCode, variable));
   NEXT();
@@ -632,13 +649,13 @@ do_NEG:
       if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
       NEXT();
     }
-    if (V::typeOf(value) == DTYPE_INT64) {
-      V::uint64Of(value) = 0u - V::uint64Of(value);
+    if (V::typeOf(value) == DTYPE_REAL) {
+      V::realOf(value) = -V::realOf(value);
       if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
       NEXT();
     }
-    if (V::typeOf(value) == DTYPE_REAL) {
-      V::realOf(value) = -V::realOf(value);
+    if (V::typeOf(value) == DTYPE_INT64) {
+      V::uint64Of(value) = 0u - V::uint64Of(value);
       if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
       NEXT();
     }
@@ -745,9 +762,9 @@ do_set_pop : {
 do_step_pop : {
   VELQ_Variable *variable = cachedVariable(m, &op->cache.names, LOCALS());
   VELQ_Value *value = variable ? variable->getValue() : nullptr;
-  if (UNLIKELY(!value || !isSteppable(V::typeOf(value)))) goto *labels[op->opCode];
+  if (UNLIKELY(!value || !stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP)))
+    goto *labels[op->opCode];
   if (UNLIKELY(!V::isPlain(value))) V::releaseText(value);
-  stepInteger(value, op->opCode == OP_INC || op->opCode == OP_INCP);
   op += 2;
   DISPATCH();
 }
