@@ -3,6 +3,7 @@
 #define VELQ_VARIABLE_INTERNALS_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "runtime/force_inline.h"
 #include "velq_variable.h"
@@ -41,6 +42,13 @@ struct VELQ_RuntimeInternals {
   }
   VELQ_FORCE_INLINE static const char *nameOf(const VELQ_Variable *variable) {
     return variable->name;
+  }
+  // Whether a variable's name is name: the same copy (the engine's locals carry the
+  // program's interned copy of their name), or equal text; names mostly differ in their
+  // first byte, which is tested before the library is called.
+  VELQ_FORCE_INLINE static bool hasName(const VELQ_Variable *variable, const char *name) {
+    const char *own = variable->name;
+    return own == name || (own[0] == name[0] && strcmp(own, name) == 0);
   }
 };
 

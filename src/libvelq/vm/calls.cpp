@@ -181,22 +181,6 @@ void VELQ_ProgramInternals::doCallByName(VELQ_Program &program, const char *name
   pushNew(program, value ? value : new VELQ_Value());
 }
 
-namespace {
-
-// The first local named name. The engine's own locals carry the shared or interned copy
-// of their name, and are found by its address before the names are compared: the engine
-// makes a local only where no variable of that name comes before it.
-VELQ_Variable *findLocal(VELQ_VariableSystem *locals, const char *name) {
-  uint32_t count = VELQ_RuntimeInternals::count(locals);
-  for (uint32_t i = 0; i < count; i++) {
-    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
-    if (VELQ_RuntimeInternals::nameOf(variable) == name) return variable;
-  }
-  return locals->find(name);
-}
-
-}  // namespace
-
 // Binds the next positional argument ($1, $2, ...) of the current frame to a parameter.
 void VELQ_ProgramInternals::doBind(VELQ_Program &program, const char *name, VELQ_NameCache *) {
   if (!name) name = "";  // as for any variable access by name
@@ -204,9 +188,20 @@ void VELQ_ProgramInternals::doBind(VELQ_Program &program, const char *name, VELQ
   const char *argumentName = VELQ_SharedArgumentName(program.bindPosition);
   if (!argumentName) argumentName = VELQ_FormatArgumentName(formatted, program.bindPosition);
   program.bindPosition = (int32_t)((uint32_t)program.bindPosition + 1);
+  // The first locals named argumentName and name, in one pass over the frame's locals.
+  // The engine's own argument locals carry the shared copy of their name, found by its
+  // address (a frame's "$n" all begin alike); the names are compared only when that
+  // fails. The engine makes a local only where no variable of that name comes before
+  // it, so the first found is the first of that name.
   VELQ_VariableSystem *locals = program.locals;
-  VELQ_Variable *argument = findLocal(locals, argumentName);
-  VELQ_Variable *parameter = findLocal(locals, name);
+  VELQ_Variable *argument = nullptr, *parameter = nullptr;
+  uint32_t count = VELQ_RuntimeInternals::count(locals);
+  for (uint32_t i = 0; i < count && !(argument && parameter); i++) {
+    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
+    if (!argument && VELQ_RuntimeInternals::nameOf(variable) == argumentName) argument = variable;
+    if (!parameter && VELQ_RuntimeInternals::hasName(variable, name)) parameter = variable;
+  }
+  if (!argument) argument = locals->find(argumentName);
   if (!parameter)
     parameter =
         VELQ_RuntimeInternals::createBorrowing(locals, name, &program.internals->machine.spares);

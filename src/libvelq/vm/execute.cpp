@@ -72,6 +72,19 @@ void VELQ_ProgramInternals::popValues(VELQ_Program &program, uint32_t n) {
 
 namespace {
 
+// The first local named name, and its index; null when there is none.
+VELQ_Variable *findLocalByName(VELQ_VariableSystem *locals, const char *name, uint32_t *index) {
+  uint32_t count = VELQ_RuntimeInternals::count(locals);
+  for (uint32_t i = 0; i < count; i++) {
+    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
+    if (VELQ_RuntimeInternals::hasName(variable, name)) {
+      *index = i;
+      return variable;
+    }
+  }
+  return nullptr;
+}
+
 // Where a name leads by the lookup order: constants, then globals, then locals; the
 // first variable of that name. Null when the name is in none of them.
 VELQ_Variable *findVariable(VELQ_VariableSystem *constants, VELQ_VariableSystem *globals,
@@ -81,15 +94,7 @@ VELQ_Variable *findVariable(VELQ_VariableSystem *constants, VELQ_VariableSystem 
   if (VELQ_Variable *variable = constants->find(name)) return variable;
   if (VELQ_Variable *variable = globals->find(name)) return variable;
   *local = true;
-  uint32_t count = VELQ_RuntimeInternals::count(locals);
-  for (uint32_t i = 0; i < count; i++) {
-    VELQ_Variable *variable = VELQ_RuntimeInternals::at(locals, i);
-    if (strcmp(variable->getName(), name) == 0) {
-      *index = i;
-      return variable;
-    }
-  }
-  return nullptr;
+  return findLocalByName(locals, name, index);
 }
 
 }  // namespace
@@ -126,8 +131,16 @@ VELQ_Variable *VELQ_ProgramInternals::lookUp(VELQ_Program &program, const char *
   VELQ_Machine &m = program.internals->machine;
   bool local;
   uint32_t index = 0;
-  VELQ_Variable *variable =
-      findVariable(program.constants, program.globals, program.locals, name, &local, &index);
+  VELQ_Variable *variable;
+  if (cache->kind == VELQ_NameCache::LOCAL && cache->stamp == m.stamp) {
+    // The name led to a local since the constants and globals last changed, so neither
+    // has it: only the current frame's locals are searched (a new frame lacks it yet).
+    local = true;
+    variable = findLocalByName(program.locals, name, &index);
+  } else {
+    variable =
+        findVariable(program.constants, program.globals, program.locals, name, &local, &index);
+  }
   if (!variable) {
     variable = VELQ_RuntimeInternals::createBorrowing(program.locals, name, &m.spares);
     if (!variable) {
