@@ -63,6 +63,12 @@ int32_t goDeeper(int32_t, VELQ_Value **, VELQ_Value **result, VELQ_Program *) {
   return 0;
 }
 
+// Host function: makes the global s, holding "global".
+int32_t makesGlobalS(int32_t, VELQ_Value **, VELQ_Value **, VELQ_Program *program) {
+  program->setGlobalVariable("s", new VELQ_Value("global"));
+  return 0;
+}
+
 }  // namespace
 
 // main calls f(arguments...), f binds a and b and prints a, b, $1, $2, $3.
@@ -134,6 +140,30 @@ TEST(Calls, BindOverwritesAParameterThatIsAlreadyALocal) {
                         {OP_PUSH_VAR, "$2"},
                         {OP_RET}});
   EXPECT_EQ(out.result, "one");
+}
+
+// A frame's new local is looked up among the frame's locals alone while the constants
+// and globals stay as they were; once a host gives the globals that name, the global is
+// the one assigned.
+TEST(Calls, ANewLocalOfAFrameGivesWayToAGlobalMadeBetweenCalls) {
+  RunOutcome out = run({{OP_CALL, 10, 0},
+                        {OP_POP, 1},
+                        {OP_CALL, 10, 0},
+                        {OP_POP, 1},
+                        {OP_CALL_EXT, "makeS", 0},
+                        {OP_POP, 1},
+                        {OP_CALL, 10, 0},
+                        {OP_POP, 1},
+                        {OP_PUSH_VAR, "s"},
+                        {OP_RET},
+                        // f: s = 5, a local of its own until a global s exists
+                        {OP_PUSH_CONST, 5},
+                        {OP_SET, "s"},
+                        {OP_POP, 1},
+                        {OP_NRET}},
+                       withFunctions({hostFunction("makeS", makesGlobalS, 0)}));
+  EXPECT_EQ(out.rc, 0) << out.error;
+  EXPECT_EQ(out.result, "5");
 }
 
 TEST(Calls, RunArgumentsBindToTheParametersOfMain) {
