@@ -45,9 +45,9 @@ VELQ_Variable::VELQ_Variable(const VELQ_Variable *source)
 VELQ_Variable::VELQ_Variable(const char *name, bool constant, BorrowedName)
     : name(const_cast<char *>(name)), value(&ownValue), constant(constant), nameBorrowed(true) {}
 
-VELQ_Variable *VELQ_RuntimeInternals::createBorrowing(VELQ_VariableSystem *system,
-                                                      const char *name,
-                                                      VELQ_FrameSpares *spares) {
+VELQ_Variable *VELQ_RuntimeInternals::createBorrowingSlowly(VELQ_VariableSystem *system,
+                                                            const char *name,
+                                                            VELQ_FrameSpares *spares) {
   if (!system->reserveOne()) return nullptr;
   VELQ_Variable *variable;
   if (spares && spares->variableCount > 0) {
@@ -178,7 +178,7 @@ VELQ_Variable *VELQ_VariableSystem::create(const char *name, VELQ_Value *value) 
     return nullptr;
   }
   if (variable->getName() == emptyName && name && *name) {  // no memory for the name
-    delete variable;  // and with it the value
+    delete variable;                                        // and with it the value
     return nullptr;
   }
   items[count++] = variable;
