@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "runtime/force_inline.h"
 #include "runtime/growth.h"
 #include "runtime/memory.h"
 #include "runtime/variable_internals.h"
@@ -68,6 +69,16 @@ VELQ_VariableSystem *VELQ_RuntimeInternals::newFrameLocals(VELQ_FrameSpares &spa
   return new VELQ_VariableSystem(false);
 }
 
+namespace {
+
+// The rare steps of retiring a frame's locals, kept out of its loop so that the common
+// one, a variable kept as a spare, stays short.
+VELQ_NO_INLINE void destroyValue(VELQ_Value *value) { value->~VELQ_Value(); }
+VELQ_NO_INLINE void destroyVariable(VELQ_Variable *variable) { delete variable; }
+VELQ_NO_INLINE void destroySystem(VELQ_VariableSystem *system) { delete system; }
+
+}  // namespace
+
 // Only the variables the engine made (a borrowed name, their own value) are kept; a
 // variable a host made is destroyed as usual.
 void VELQ_RuntimeInternals::retireFrameLocals(VELQ_VariableSystem *system,
@@ -76,17 +87,17 @@ void VELQ_RuntimeInternals::retireFrameLocals(VELQ_VariableSystem *system,
     VELQ_Variable *variable = system->items[i];
     if (variable->nameBorrowed && variable->value == &variable->ownValue &&
         spares.variableCount < VELQ_SPARE_VARIABLES) {
-      VELQ_ValueInternals::drop(&variable->ownValue);
+      if (!VELQ_ValueInternals::isPlain(&variable->ownValue)) destroyValue(&variable->ownValue);
       spares.variables[spares.variableCount++] = variable;
     } else {
-      delete variable;
+      destroyVariable(variable);
     }
   }
   system->count = 0;
   if (spares.systemCount < VELQ_SPARE_SYSTEMS && !system->constant) {
     spares.systems[spares.systemCount++] = system;
   } else {
-    delete system;
+    destroySystem(system);
   }
 }
 
