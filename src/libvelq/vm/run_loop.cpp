@@ -231,10 +231,17 @@ VELQ_FORCE_INLINE bool fastArithmetic(int opCode, VELQ_Value *left, const VELQ_V
     V::realOf(left) = out;
     return true;
   }
-  type = bits64Pair(left, right);
-  if (!type) return false;
+  // Two int64 need neither the promotion nor the conversions.
   uint64_t out;
-  if (!integer64(opCode, type, bits64Of(left), bits64Of(right), &out)) return false;
+  if (LIKELY(leftType == DTYPE_INT64 && rightType == DTYPE_INT64)) {
+    type = DTYPE_INT64;
+    if (!integer64(opCode, type, V::uint64Of(left), V::uint64Of(const_cast<VELQ_Value *>(right)),
+                   &out))
+      return false;
+  } else {
+    type = bits64Pair(left, right);
+    if (!type || !integer64(opCode, type, bits64Of(left), bits64Of(right), &out)) return false;
+  }
   if (UNLIKELY(!V::isPlain(left))) V::releaseText(left);
   V::uint64Of(left) = out;
   V::setType(left, type);
