@@ -135,7 +135,7 @@ int VELQ_Program::run(VELQ_Environment *runEnvironment, unsigned long argc, VELQ
   } else if (globalsOut) {
     *globalsOut = nullptr;
   }
-  VELQ_ProgramInternals::releaseRunInputs(*this, false);
+  VELQ_ProgramInternals::releaseRunInputs(*this);
   VELQ_ProgramInternals::stopBudgets(*this);
   return currentPosition != VELQ_NO_ADDRESS ? 0 : -1;
 }
@@ -231,9 +231,8 @@ bool VELQ_ProgramInternals::keepArguments(VELQ_Program &program, uint32_t argc,
 }
 
 // The mirror of takeRunInputs: the values left on the data stack, the frames still open
-// (each with the locals of its caller), the environment (unless a loaded program keeps
-// it) and the locals go.
-void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program, bool keepEnvironment) {
+// (each with the locals of its caller), the environment and the locals go.
+void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program) {
   VELQ_Machine &m = program.internals->machine;
   popValues(program, m.depth());
   while (m.frames.count > 0) {
@@ -241,10 +240,8 @@ void VELQ_ProgramInternals::releaseRunInputs(VELQ_Program &program, bool keepEnv
     program.locals = m.frames.items[--m.frames.count].callerLocals;
   }
   program.subLevel = 0;
-  if (!keepEnvironment) {
-    delete program.environment;
-    program.environment = nullptr;
-  }
+  delete program.environment;
+  program.environment = nullptr;
   delete program.locals;
   program.locals = nullptr;
   releaseArguments(program);

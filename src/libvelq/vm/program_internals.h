@@ -123,7 +123,7 @@ struct VELQ_ProgramInternals {
   static bool keepArguments(VELQ_Program &program, uint32_t argc, VELQ_Value *const *argv);
   // The mirror of keepArguments, at the end of a run or call.
   static void releaseArguments(VELQ_Program &program);
-  static void releaseRunInputs(VELQ_Program &program, bool keepEnvironment);
+  static void releaseRunInputs(VELQ_Program &program);
   // Forgets what a loaded program keeps for its calls (the translation's shortcut, the
   // function called last): its code or function table changes.
   static void forgetKeptForCalls(VELQ_Program &program);
