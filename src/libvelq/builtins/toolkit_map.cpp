@@ -194,11 +194,18 @@ TextMap *mapOf(VELQ_Value *value) {
 }
 
 // The map and the key's text of a call's first two arguments: 0, or the error code.
-int32_t mapAndKey(VELQ_Value **argv, TextMap **map, const char **key, uint32_t *length) {
-  *map = mapOf(argv[0]);
-  if (!*map) return VELQ_ERR_NOT_OBJECT;
+// The map and the key a handler is called with (its first two arguments).
+struct MapKey {
+  TextMap *map;
+  const char *key;
+  uint32_t length;
+};
+
+int32_t mapAndKey(VELQ_Value **argv, MapKey *k) {
+  k->map = mapOf(argv[0]);
+  if (!k->map) return VELQ_ERR_NOT_OBJECT;
   if (!argv[1]->isString()) return VELQ_ERR_NOT_STRING;
-  *key = velqToolkitTextOf(argv[1], length);
+  k->key = velqToolkitTextOf(argv[1], &k->length);
   return 0;
 }
 
@@ -290,48 +297,41 @@ VELQ_HANDLER(velqMap) {
 }
 
 VELQ_HANDLER(velqMapSet) {
-  TextMap *map;
-  const char *key;
-  uint32_t length;
-  int32_t code = mapAndKey(argv, &map, &key, &length);
+  MapKey k;
+  int32_t code = mapAndKey(argv, &k);
   if (code != 0) return code;
   if (!storable(argv[2])) return VELQ_ERR_NOT_STRING;
-  return storeEntry(map, key, length, new VELQ_Value(argv[2]), new VELQ_Value(argv[2]), result);
+  return storeEntry(k.map, k.key, k.length, new VELQ_Value(argv[2]), new VELQ_Value(argv[2]),
+                    result);
 }
 
 // The key's value; without it, the default given (or null).
 VELQ_HANDLER(velqMapGet) {
   if (argc < 2 || argc > 3) return VELQ_ERR_ARGUMENT_COUNT;
-  TextMap *map;
-  const char *key;
-  uint32_t length;
-  int32_t code = mapAndKey(argv, &map, &key, &length);
+  MapKey k;
+  int32_t code = mapAndKey(argv, &k);
   if (code != 0) return code;
-  MapEntry *entry = findEntry(map, key, length);
+  MapEntry *entry = findEntry(k.map, k.key, k.length);
   if (entry) return velqResult(result, new VELQ_Value(entry->value));
   return velqResult(result, argc == 3 ? new VELQ_Value(argv[2]) : new VELQ_Value());
 }
 
 VELQ_HANDLER(velqMapHas) {
-  TextMap *map;
-  const char *key;
-  uint32_t length;
-  int32_t code = mapAndKey(argv, &map, &key, &length);
+  MapKey k;
+  int32_t code = mapAndKey(argv, &k);
   if (code != 0) return code;
-  return velqResult(result, new VELQ_Value((int32_t)(findEntry(map, key, length) ? 1 : 0)));
+  return velqResult(result, new VELQ_Value((int32_t)(findEntry(k.map, k.key, k.length) ? 1 : 0)));
 }
 
 // Adds n to the key's value, a key without one (or with null) counting as 0, and gives
 // the sum: the counting step of a word-frequency report in one call. The sum is made as
 // the + operator makes it from two numbers.
 VELQ_HANDLER(velqMapAdd) {
-  TextMap *map;
-  const char *key;
-  uint32_t length;
-  int32_t code = mapAndKey(argv, &map, &key, &length);
+  MapKey k;
+  int32_t code = mapAndKey(argv, &k);
   if (code != 0) return code;
   if (!argv[2]->isNumeric()) return VELQ_ERR_BAD_ARITHMETIC;
-  MapEntry *entry = findEntry(map, key, length);
+  MapEntry *entry = findEntry(k.map, k.key, k.length);
   if (entry && !entry->value->isNull() && !entry->value->isNumeric())
     return VELQ_ERR_BAD_ARITHMETIC;
   VELQ_Value *sum = new VELQ_Value(argv[2]);
@@ -346,16 +346,14 @@ VELQ_HANDLER(velqMapAdd) {
     sum->add(&addend);
   }
   if (sum) answer = new VELQ_Value(sum);
-  return storeEntry(map, key, length, sum, answer, result);
+  return storeEntry(k.map, k.key, k.length, sum, answer, result);
 }
 
 VELQ_HANDLER(velqMapRemove) {
-  TextMap *map;
-  const char *key;
-  uint32_t length;
-  int32_t code = mapAndKey(argv, &map, &key, &length);
+  MapKey k;
+  int32_t code = mapAndKey(argv, &k);
   if (code != 0) return code;
-  return velqResult(result, new VELQ_Value((int32_t)(removeEntry(map, key, length) ? 1 : 0)));
+  return velqResult(result, new VELQ_Value((int32_t)(removeEntry(k.map, k.key, k.length) ? 1 : 0)));
 }
 
 VELQ_HANDLER(velqMapKeys) { return listEntries(argv[0], keyOf, result); }
