@@ -173,7 +173,8 @@ TEST(MemoryAccounting, ValuesTextsAndArraysGiveBackAllTheyTook) {
   long long empty = b.budget.used;
   for (int32_t i = 0; i < 1000; i++) array->set(i, new VELQ_Value(i));
   // Every element: its value and its slot.
-  EXPECT_GE(b.budget.used - empty, 1000 * (long long)(sizeof(VELQ_Value) + sizeof(VELQ_ArrayElement)));
+  EXPECT_GE(b.budget.used - empty,
+            1000 * (long long)(sizeof(VELQ_Value) + sizeof(VELQ_ArrayElement)));
   VELQ_Array *copy = new VELQ_Array(array);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->getSize(), 1000);
@@ -221,6 +222,23 @@ Outcome runOnce(VELQ_Program *program) {
   VELQ_Value *result = program->getResult();
   const char *text = result ? result->getValueAsCString() : nullptr;
   return {status, program->getErrorText(), text ? text : "<none>"};
+}
+
+// Runs the program while another thread cancels it again and again, from 300 ms on: a
+// script that builds its text first (a few milliseconds) is then busy with long work.
+Outcome runCancelled(VELQ_Program *program) {
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    while (!done.load()) {
+      program->cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  Outcome out = runOnce(program);
+  done = true;
+  canceller.join();
+  return out;
 }
 
 // Whether the script, compiled afresh (a program keeps its compiled patterns from run
@@ -439,18 +457,7 @@ sub main() {
 }
 )velq");
   ASSERT_NE(compiled.program, nullptr);
-  std::atomic<bool> done{false};
-  std::thread canceller([&] {
-    // The text takes a few milliseconds to build, the match seconds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    while (!done.load()) {
-      compiled.program->cancel();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  });
-  Outcome out = runOnce(compiled.program);
-  done = true;
-  canceller.join();
+  Outcome out = runCancelled(compiled.program);
   EXPECT_EQ(out.status, -1);
   // Cancels come before the match too (while the text is built); only one that the
   // match itself saw names its line.
@@ -472,17 +479,7 @@ sub main() {
 }
 )velq");
   ASSERT_NE(compiled.program, nullptr);
-  std::atomic<bool> done{false};
-  std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    while (!done.load()) {
-      compiled.program->cancel();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  });
-  Outcome out = runOnce(compiled.program);
-  done = true;
-  canceller.join();
+  Outcome out = runCancelled(compiled.program);
   EXPECT_EQ(out.status, -1);
   EXPECT_NE(out.error.find("Run cancelled"), std::string::npos) << out.error;
   if (out.error.find("line 6") == std::string::npos) {
